@@ -1,0 +1,1 @@
+# Release package; filled in with the package layout.

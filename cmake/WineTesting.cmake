@@ -1,0 +1,63 @@
+# Running the Windows test programs: under Wine when cross-building, directly on Windows.
+#
+# Every test program links GoogleTest; each TEST suite found in its sources becomes one CTest
+# test (`ctest -R <Suite>`). The Wine tests share one private prefix and one persistent
+# wineserver, started by the fixture test `wine.setup` and stopped by `wine.cleanup`. They run
+# one at a time: the controller's window title and the "Sakura" mapping are desktop-wide.
+
+set(MK_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+
+if(CMAKE_CROSSCOMPILING)
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/cmake/wine-run)
+    add_test(NAME wine.setup COMMAND ${CMAKE_SOURCE_DIR}/cmake/wine-fixture setup)
+    add_test(NAME wine.cleanup COMMAND ${CMAKE_SOURCE_DIR}/cmake/wine-fixture cleanup)
+    set_tests_properties(wine.setup PROPERTIES FIXTURES_SETUP wine TIMEOUT 300
+        ENVIRONMENT "MK_WINEPREFIX=${MK_WINEPREFIX}")
+    set_tests_properties(wine.cleanup PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 120
+        ENVIRONMENT "MK_WINEPREFIX=${MK_WINEPREFIX}")
+endif()
+
+# GoogleTest for the target: from the sources Debian ships (googletest package), or any
+# checkout named by GTEST_SOURCE_DIR.
+if(NOT TARGET gtest)
+    find_path(GTEST_SOURCE_DIR CMakeLists.txt PATHS /usr/src/googletest NO_DEFAULT_PATH
+        NO_CMAKE_FIND_ROOT_PATH)
+    if(GTEST_SOURCE_DIR)
+        set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+        set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+        set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+        add_subdirectory(${GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+    endif()
+endif()
+
+# mk_add_wine_gtest(<target> SOURCES ... [LIBRARIES ...] [TIMEOUT s])
+function(mk_add_wine_gtest target)
+    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBRARIES" ${ARGN})
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 180)
+    endif()
+    add_executable(${target} ${ARG_SOURCES})
+    target_link_libraries(${target} PRIVATE gtest gtest_main ${ARG_LIBRARIES})
+    target_link_options(${target} PRIVATE -static)
+    set(suites "")
+    foreach(src IN LISTS ARG_SOURCES)
+        get_filename_component(abs ${src} ABSOLUTE)
+        set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${abs})
+        file(STRINGS ${abs} lines REGEX "^ *TEST(_F|_P)?\\(")
+        foreach(line IN LISTS lines)
+            string(REGEX REPLACE "^ *TEST(_F|_P)?\\(([A-Za-z0-9_]+),.*" "\\2" suite "${line}")
+            list(APPEND suites ${suite})
+        endforeach()
+    endforeach()
+    list(REMOVE_DUPLICATES suites)
+    foreach(suite IN LISTS suites)
+        add_test(NAME ${target}.${suite} COMMAND ${target} --gtest_filter=${suite}.*
+            WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+        set_tests_properties(${target}.${suite} PROPERTIES
+            TIMEOUT ${ARG_TIMEOUT} RUN_SERIAL TRUE
+            ENVIRONMENT "MK_WINEPREFIX=${MK_WINEPREFIX}")
+        if(CMAKE_CROSSCOMPILING)
+            set_tests_properties(${target}.${suite} PROPERTIES FIXTURES_REQUIRED wine)
+        endif()
+    endforeach()
+endfunction()

@@ -1,0 +1,61 @@
+// Child processes for the end-to-end tests: started with piped standard input and output,
+// read line by line, and killed with the test (a job object ends whatever a test leaves).
+#pragma once
+
+#include <windows.h>
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace mk::test {
+
+// Directory of the running test program; the deliverables and stand-ins are built beside it.
+std::wstring BinDir();
+std::wstring BinPath(const std::wstring& name);
+
+class Child {
+public:
+    // Starts `exe` with `args` as the command-line tail. Returns null when it cannot start.
+    static std::unique_ptr<Child> Start(const std::wstring& exe, const std::wstring& args);
+    ~Child();
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    DWORD pid() const { return pid_; }
+    HANDLE process() const { return process_; }
+
+    // Writes one line (a newline is added) to the child's standard input.
+    bool Send(const std::string& line);
+    // Waits for the first unread line that begins with `prefix`; it and every unread line
+    // before it count as read. Returns false on time-out or when the child's output ended.
+    bool Expect(const std::string& prefix, std::string* line = nullptr, DWORD timeout_ms = 15000);
+    // Lines received and not yet read, waiting `quiet_ms` for more first.
+    std::vector<std::string> Unread(DWORD quiet_ms = 0);
+    // Every line received so far.
+    std::vector<std::string> All();
+    // Closes standard input and waits for the end; returns the exit code or STILL_ACTIVE.
+    DWORD CloseAndWait(DWORD timeout_ms = 15000);
+    DWORD Wait(DWORD timeout_ms = 15000);
+    void Kill();
+
+private:
+    Child() = default;
+    void ReadLoop();
+
+    HANDLE process_ = nullptr;
+    HANDLE stdin_ = nullptr;
+    HANDLE stdout_ = nullptr;
+    DWORD pid_ = 0;
+    std::thread reader_;
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    std::vector<std::string> lines_;
+    size_t cursor_ = 0;
+    bool eof_ = false;
+};
+
+}  // namespace mk::test
