@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+
+#include "CommandLine.h"
+#include "RuntimeError.h"
+
+namespace ramtidy {
+namespace {
+
+using Kind = SplitArguments::Kind;
+
+TEST(ArgumentText, SkipsThePathQuotedOrNot) {
+    EXPECT_EQ(ArgumentText(u"\"C:\\Program Files\\ramtidy.exe\" MK1 /1"), u"MK1 /1");
+    EXPECT_EQ(ArgumentText(u"ramtidy.exe   MK1 /1 "), u"MK1 /1 ");
+    EXPECT_EQ(ArgumentText(u"ramtidy.exe\tMK1 /1"), u"MK1 /1");
+    EXPECT_EQ(ArgumentText(u"ramtidy.exe"), u"");
+    EXPECT_EQ(ArgumentText(u"\"ramtidy.exe\""), u"");
+    EXPECT_EQ(ArgumentText(u"\"unterminated MK1 /1"), u"");
+    EXPECT_EQ(ArgumentText(u""), u"");
+}
+
+TEST(SplitCommandLine, HandleAndSwitch) {
+    SplitArguments s = SplitCommandLine(u"MK123 /MEMSTATUS");
+    ASSERT_EQ(s.kind, Kind::Ok);
+    EXPECT_EQ(s.handle_text, u"123");
+    EXPECT_EQ(s.switch_text, u"/MEMSTATUS");
+    EXPECT_EQ(MascotHandleOf(s), 123);
+
+    // Blanks around the whole text are ignored; tabs are not blanks.
+    s = SplitCommandLine(u"   MK123 /MEMSTATUS  ");
+    ASSERT_EQ(s.kind, Kind::Ok);
+    EXPECT_EQ(s.handle_text, u"123");
+    EXPECT_EQ(s.switch_text, u"/MEMSTATUS");
+    s = SplitCommandLine(u"MK123 /1\t");
+    EXPECT_EQ(s.switch_text, u"/1\t");
+
+    // The two leading characters are never examined.
+    s = SplitCommandLine(u"  #!-77 /SETTING");
+    EXPECT_EQ(MascotHandleOf(s), -77);
+}
+
+TEST(SplitCommandLine, SwitchKeepsInnerBlanksAndCase) {
+    SplitArguments s = SplitCommandLine(u"MK123  /MEMSTATUS");
+    EXPECT_EQ(s.switch_text, u" /MEMSTATUS");
+    s = SplitCommandLine(u"MK123 /MEMSTATUS now");
+    EXPECT_EQ(s.switch_text, u"/MEMSTATUS now");
+    s = SplitCommandLine(u"MK123 /memstatus");
+    EXPECT_EQ(s.switch_text, u"/memstatus");
+}
+
+TEST(SplitCommandLine, SilentEnds) {
+    EXPECT_EQ(SplitCommandLine(u"").kind, Kind::Empty);
+    EXPECT_EQ(SplitCommandLine(u"     ").kind, Kind::Empty);
+    EXPECT_EQ(SplitCommandLine(u"MK123/MEMSTATUS").kind, Kind::NoBlank);
+    EXPECT_EQ(SplitCommandLine(u"  M  ").kind, Kind::NoBlank);
+    EXPECT_EQ(SplitCommandLine(u"MK123\t/1").kind, Kind::NoBlank);
+}
+
+TEST(SplitCommandLine, FirstBlankAtPositionTwoOrThree) {
+    EXPECT_EQ(SplitCommandLine(u"M /MEMSTATUS").kind, Kind::BlankAtTwo);
+    EXPECT_EQ(SplitCommandLine(u"  M /1").kind, Kind::BlankAtTwo);
+
+    SplitArguments s = SplitCommandLine(u"MK /MEMSTATUS");
+    ASSERT_EQ(s.kind, Kind::Ok);
+    EXPECT_EQ(s.handle_text, u"");
+    EXPECT_EQ(s.switch_text, u"/MEMSTATUS");
+    EXPECT_EQ(MascotHandleOf(s), 0);
+}
+
+TEST(MascotHandle, RoundingAndRange) {
+    auto handle = [](const std::u16string& args) { return MascotHandleOf(SplitCommandLine(args)); };
+    EXPECT_EQ(handle(u"MK12.5 /1"), 12);
+    EXPECT_EQ(handle(u"MK13.5 /1"), 14);
+    EXPECT_EQ(handle(u"MKabc /1"), 0);
+    EXPECT_EQ(handle(u"MK2147483647 /1"), 2147483647);
+    EXPECT_EQ(handle(u"MK-2147483648 /1"), -2147483648LL);
+    EXPECT_EQ(handle(u"MK-2147483648.5 /1"), -2147483648LL);  // half goes to the even side
+    try {
+        handle(u"MK2147483647.5 /1");
+        FAIL() << "no overflow";
+    } catch (const RuntimeError& e) {
+        EXPECT_EQ(e.code(), ErrorCode::Overflow);
+    }
+    EXPECT_THROW(handle(u"MK4294967296 /1"), RuntimeError);
+}
+
+}  // namespace
+}  // namespace ramtidy

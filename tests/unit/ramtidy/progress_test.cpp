@@ -1,0 +1,117 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "Progress.h"
+#include "RuntimeError.h"
+
+namespace ramtidy {
+namespace {
+
+// The labels of a whole run, one per step (the label is the same for every block of a step).
+std::vector<int32_t> Percents(int32_t total_kb, const std::u16string& sw) {
+    StepPlan plan = PlanSteps(total_kb, PercentOfSwitch(sw));
+    std::vector<int32_t> out;
+    for (int32_t i = 1; i <= plan.count; ++i)
+        out.push_back(ProgressPercent(i, plan.exact));
+    return out;
+}
+
+TEST(PlanSteps, FromInstalledMemoryAndSwitch) {
+    StepPlan p = PlanSteps(131072, PercentOfSwitch(u"/50"));
+    EXPECT_EQ(p.exact, 64.0);
+    EXPECT_EQ(p.count, 64);
+    p = PlanSteps(129024, PercentOfSwitch(u"/10"));
+    EXPECT_DOUBLE_EQ(p.exact, 12.6);
+    EXPECT_EQ(p.count, 13);
+    EXPECT_EQ(PlanSteps(131072, PercentOfSwitch(u"x50")).count, 64);
+    EXPECT_EQ(PlanSteps(131072, PercentOfSwitch(u"/12.5")).exact, 16.0);
+    for (const char16_t* sw : {u"/", u"/0", u"/abc", u"/-5"})
+        EXPECT_LE(PlanSteps(131072, PercentOfSwitch(sw)).count, 0);
+}
+
+TEST(PlanSteps, TableBound) {
+    // E = 1024.5 rounds to the even 1024 and still fits; anything above needs step 1025.
+    EXPECT_EQ(PlanSteps(1049088, 100).count, 1024);
+    try {
+        PlanSteps(1049089, 100);
+        FAIL() << "no error";
+    } catch (const RuntimeError& e) {
+        EXPECT_EQ(e.code(), ErrorCode::SubscriptOutOfRange);
+        EXPECT_NE(std::string(e.what()).find("too large for one run"), std::string::npos);
+    }
+    EXPECT_EQ(PlanSteps(25165824, 4).count, 983);  // 24 GB installed: /4 still fits
+    EXPECT_THROW(PlanSteps(25165824, 5), RuntimeError);
+    try {
+        PlanSteps(4194304, 1e308);
+        FAIL() << "no error";
+    } catch (const RuntimeError& e) {
+        EXPECT_EQ(e.code(), ErrorCode::Overflow);
+    }
+    try {
+        PlanSteps(4194304, 1e12);
+        FAIL() << "no error";
+    } catch (const RuntimeError& e) {
+        EXPECT_EQ(e.code(), ErrorCode::Overflow);  // S itself does not fit 32 bits
+    }
+}
+
+TEST(ProgressPercent, Sequences) {
+    std::vector<int32_t> p = Percents(131072, u"/50");
+    ASSERT_EQ(p.size(), 64u);
+    EXPECT_EQ(p.front(), 2);  // 1.5625
+    EXPECT_EQ(p.back(), 100);
+
+    p = Percents(129024, u"/10");
+    ASSERT_EQ(p.size(), 13u);
+    EXPECT_EQ(p.front(), 8);   // 7.94
+    EXPECT_EQ(p.back(), 103);  // S rounds up and P uses the exact E
+
+    // E = 12.45: S = 12 and the bar stops short at 96%.
+    StepPlan plan{12.45, 12};
+    EXPECT_EQ(ProgressPercent(plan.count, plan.exact), 96);
+}
+
+TEST(Slice, GeometryOfTheBar) {
+    Slice s = SliceFor(4695, 0, 2);
+    EXPECT_EQ(s.x1, 0);
+    EXPECT_EQ(s.x2, 94);  // w = 46.95 rounded = 47
+    s = SliceFor(4695, 99, 100);
+    EXPECT_EQ(s.x1, 4653);
+    EXPECT_EQ(s.x2, 4700);                   // beyond the 4695-twip box: clipped by the drawing
+    EXPECT_EQ(SliceFor(4650, 0, 1).x2, 46);  // 46.5 goes to the even 46
+}
+
+TEST(Slice, ColourFromGreenToBlue) {
+    struct Row {
+        int p, g, b;
+    } rows[] = {{1, 253, 3},   {2, 251, 5},  {25, 192, 64}, {50, 128, 128},
+                {75, 64, 192}, {99, 3, 253}, {100, 0, 255}, {0, 255, 0}};
+    for (const Row& row : rows) {
+        Slice s = SliceFor(4695, 0, row.p);
+        EXPECT_EQ(s.r, 0) << row.p;
+        EXPECT_EQ(s.g, row.g) << row.p;
+        EXPECT_EQ(s.b, row.b) << row.p;
+    }
+    // Past 100 the green part falls below 0: the colour stays at the blue end.
+    Slice s = SliceFor(4695, 100, 103);
+    EXPECT_EQ(s.g, 0);
+    EXPECT_EQ(s.b, 255);
+    EXPECT_EQ(ClampComponent(256), 255);
+    EXPECT_EQ(ClampComponent(-8), 0);
+}
+
+TEST(Labels, PercentText) {
+    EXPECT_EQ(PercentLabel(37), u"37%");
+    EXPECT_EQ(PercentLabel(103), u"103%");
+}
+
+TEST(TwipsToPixels, ScreenResolutions) {
+    EXPECT_EQ(TwipsToPixels(4695, 96), 313);
+    EXPECT_EQ(TwipsToPixels(375, 96), 25);
+    EXPECT_EQ(TwipsToPixels(4695, 120), 391);  // 391.25
+    EXPECT_EQ(TwipsToPixels(30, 144), 3);
+}
+
+}  // namespace
+}  // namespace ramtidy
