@@ -1,0 +1,78 @@
+#include "Form1.h"
+
+#include <windows.h>
+
+#include "Module1.h"
+#include "Progress.h"
+#include "Scripts.h"
+
+namespace ramtidy {
+
+Form1Type Form1;
+
+bool Form1Type::Create() {
+    if (!form.Create(L"メモリ清掃中～", WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU, WS_EX_TOOLWINDOW,
+                     4695, 390, false))
+        return false;
+    // Closing the window during a run must not stop the run, nor take away the sender
+    // window of its report: the close box only hides it.
+    form.on_close = [this] { form.Hide(); };
+    if (!Picture1.Create(form.hwnd(), 0, 0, 4695, 375))
+        return false;
+    Picture1.CreateLabel(1560, 30, 1575, 375, L"ＭＳ Ｐゴシック", 14.25, true, SHIFTJIS_CHARSET,
+                         L"0%");
+    return true;
+}
+
+namespace {
+
+void DrawSlice(int32_t from_percent, int32_t to_percent) {
+    Slice s = SliceFor(Form1.Picture1.OuterWidthTwips(), from_percent, to_percent);
+    float height = Form1.Picture1.OuterHeightTwips();
+    Form1.Picture1.FillBox(s.x1, 0, s.x2, height, s.r, s.g, s.b);
+}
+
+}  // namespace
+
+void RunMemoryClean(const std::u16string& switch_text, bool show_window) {
+    if (show_window)
+        Form1.form.Show();
+
+    MemoryFigures before = ReadMemoryStatus();
+    int32_t total_kb = KilobytesOf(before.total);
+    int32_t free_before_kb = KilobytesOf(before.avail);
+
+    StepPlan plan = PlanSteps(total_kb, PercentOfSwitch(switch_text));
+    int32_t drawn = 0;  // Q
+    for (int32_t i = 1; i <= plan.count; ++i) {
+        BlockHandle* row = BlockHandles + static_cast<size_t>(i) * (kBlocksPerStep + 1);
+        for (int32_t j = 1; j <= kBlocksPerStep; ++j) {
+            // The blocks are only held, never written: a failed claim (0) is stored as well
+            // and later handed to GlobalFree, which ignores it.
+            row[j] = static_cast<BlockHandle>(
+                reinterpret_cast<intptr_t>(GlobalAlloc(GMEM_FIXED, kBlockBytes)));
+            if (j % 100 == 0)
+                forms::DoEvents();
+            int32_t percent = ProgressPercent(i, plan.exact);
+            Form1.Picture1.SetLabelText(Wide(PercentLabel(percent)));
+            if (percent != drawn) {
+                DrawSlice(drawn, percent);
+                drawn = percent;
+            }
+        }
+    }
+
+    Form1.Picture1.SetLabelText(L"終了処理中");
+    int32_t steps = PlanSteps(total_kb, PercentOfSwitch(switch_text)).count;
+    for (int32_t i = 1; i <= steps; ++i) {
+        BlockHandle* row = BlockHandles + static_cast<size_t>(i) * (kBlocksPerStep + 1);
+        for (int32_t j = 1; j <= kBlocksPerStep; ++j)
+            GlobalFree(reinterpret_cast<HGLOBAL>(static_cast<intptr_t>(row[j])));
+        forms::DoEvents();
+    }
+
+    int32_t free_after_kb = KilobytesOf(ReadMemoryStatus().avail);
+    SendSstpScript(CleanReportScript(total_kb, free_before_kb, free_after_kb));
+}
+
+}  // namespace ramtidy

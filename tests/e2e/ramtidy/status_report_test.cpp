@@ -1,0 +1,127 @@
+// "/MEMSTATUS": the mascot is told the installed and free memory, the share and a comment.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <regex>
+
+#include "ramtidy_e2e.h"
+#include "winutil.h"
+
+namespace ramtidy_e2e {
+namespace {
+
+constexpr double kMB = 1048576.0;
+
+std::string Comment(long share) {
+    if (share >= 0 && share <= 10)
+        return "やば。再起動したほうがいいかも。";
+    if (share >= 11 && share <= 50)
+        return "まぁ、こんなもんか。";
+    return "広々～";
+}
+
+// Checks one received status report against figures read around the run; returns the free MB.
+void CheckStatusReport(const Received& r, const Memory& before, const Memory& after) {
+    EXPECT_EQ(r.dw_data, 9801u);
+    EXPECT_TRUE(r.sender_is_window);
+    EXPECT_FALSE(r.sender_visible);  // Form1 exists but stays hidden
+    EXPECT_EQ(r.visible_windows_of_sender, 0);
+
+    std::string text = mk::test::SjisToUtf8(r.bytes);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(
+        text, m,
+        std::regex("搭載メモリ：([0-9]+)MB\\\\n空きメモリ：([0-9]+)MB\\\\n空き率：([0-9]+)％")))
+        << text;
+    long total = std::stol(m[1]), free = std::stol(m[2]), share = std::stol(m[3]);
+    // The real figures, not those capped at 2 GB for 32-bit programs.
+    EXPECT_EQ(total, RoundHalfEven(before.total / kMB));
+    // Free memory moves: bound it by readings taken before and after the run.
+    long lo = static_cast<long>(RoundHalfEven(std::min(before.avail, after.avail) / kMB)) - 256;
+    long hi = static_cast<long>(RoundHalfEven(std::max(before.avail, after.avail) / kMB)) + 256;
+    EXPECT_GE(free, lo);
+    EXPECT_LE(free, hi);
+    EXPECT_EQ(share, RoundHalfEven(static_cast<double>(free) / total * 100));
+
+    std::string script = "メモリ情報だよ。\\n\\n搭載メモリ：" + std::to_string(total) +
+                         "MB\\n空きメモリ：" + std::to_string(free) + "MB\\n空き率：" +
+                         std::to_string(share) + "％\\n\\n" + Comment(share) + "\\e";
+    EXPECT_EQ(r.bytes, ExpectedRequest(script, r.from));
+}
+
+TEST(RamtidyStatusReport, ByteExactRequestToTheMascotWindow) {
+    SettingGuard guard;
+    SettingGuard::Remove();
+    MascotSink sink;
+    Memory before = ReadMemory();
+    auto child = StartRamtidy(L"MK" + std::to_wstring(sink.handle()) + L" /MEMSTATUS");
+    ASSERT_TRUE(child);
+    EXPECT_EQ(child->Wait(30000), 0u);
+    Memory after = ReadMemory();
+    std::vector<Received> got = sink.Requests();
+    ASSERT_EQ(got.size(), 1u);
+    CheckStatusReport(got[0], before, after);
+
+    // The request carries exactly five CR LF pairs and ends with the last one.
+    const std::string& b = got[0].bytes;
+    EXPECT_EQ(std::count(b.begin(), b.end(), '\n'), 5);
+    EXPECT_EQ(b.substr(b.size() - 20), "Charset: Shift_JIS\r\n");
+}
+
+TEST(RamtidyStatusReport, BlanksAroundTheArgumentsAreIgnored) {
+    MascotSink sink;
+    Memory before = ReadMemory();
+    auto child = StartRamtidy(L"   MK" + std::to_wstring(sink.handle()) + L" /MEMSTATUS   ");
+    ASSERT_TRUE(child);
+    EXPECT_EQ(child->Wait(30000), 0u);
+    Memory after = ReadMemory();
+    std::vector<Received> got = sink.Requests();
+    ASSERT_EQ(got.size(), 1u);
+    CheckStatusReport(got[0], before, after);
+}
+
+TEST(RamtidyStatusReport, ThroughTheHostStandIn) {
+    std::wstring host = mk::test::BinPath(L"ssp.exe");
+    if (GetFileAttributesW(host.c_str()) == INVALID_FILE_ATTRIBUTES)
+        GTEST_SKIP() << "host stand-in not built";
+    auto ssp = mk::test::Child::Start(host, L"");
+    ASSERT_TRUE(ssp);
+    std::string ready;
+    ASSERT_TRUE(ssp->Expect("READY ", &ready));
+    long mascot = mk::test::FieldLong(ready, "tmainform");
+    ASSERT_NE(mascot, 0);
+
+    Memory before = ReadMemory();
+    auto child = StartRamtidy(L"MK" + std::to_wstring(mascot) + L" /MEMSTATUS");
+    ASSERT_TRUE(child);
+    EXPECT_EQ(child->Wait(30000), 0u);
+    Memory after = ReadMemory();
+
+    std::string line;
+    ASSERT_TRUE(ssp->Expect("COPYDATA ", &line));
+    EXPECT_EQ(mk::test::FieldLong(line, "to"), mascot);
+    EXPECT_EQ(mk::test::FieldLong(line, "dwData"), 9801);
+    Received r;
+    r.from = mk::test::FieldLong(line, "from");
+    r.dw_data = 9801;
+    r.bytes = mk::test::HexDecode(mk::test::Field(line, "hex"));
+    EXPECT_EQ(mk::test::FieldLong(line, "cbData"), static_cast<long>(r.bytes.size()));
+    std::string text = mk::test::SjisToUtf8(r.bytes);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(
+        text, m,
+        std::regex("搭載メモリ：([0-9]+)MB\\\\n空きメモリ：([0-9]+)MB\\\\n空き率：([0-9]+)％")));
+    long total = std::stol(m[1]), free = std::stol(m[2]), share = std::stol(m[3]);
+    EXPECT_EQ(total, RoundHalfEven(before.total / kMB));
+    EXPECT_GE(free, RoundHalfEven(std::min(before.avail, after.avail) / kMB) - 256);
+    EXPECT_LE(free, RoundHalfEven(std::max(before.avail, after.avail) / kMB) + 256);
+    std::string script = "メモリ情報だよ。\\n\\n搭載メモリ：" + std::to_string(total) +
+                         "MB\\n空きメモリ：" + std::to_string(free) + "MB\\n空き率：" +
+                         std::to_string(share) + "％\\n\\n" + Comment(share) + "\\e";
+    EXPECT_EQ(r.bytes, ExpectedRequest(script, r.from));
+    ssp->Send("quit");
+    EXPECT_EQ(ssp->CloseAndWait(), 0u);
+}
+
+}  // namespace
+}  // namespace ramtidy_e2e
