@@ -27,12 +27,15 @@ std::wstring BinDir() {
     return s.substr(0, s.find_last_of(L"\\/"));
 }
 
-std::wstring BinPath(const std::wstring& name) { return BinDir() + L"\\" + name; }
+std::wstring BinPath(const std::wstring& name) {
+    return BinDir() + L"\\" + name;
+}
 
 std::unique_ptr<Child> Child::Start(const std::wstring& exe, const std::wstring& args) {
     SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
     HANDLE in_read, in_write, out_read, out_write;
-    if (!CreatePipe(&in_read, &in_write, &sa, 0)) return nullptr;
+    if (!CreatePipe(&in_read, &in_write, &sa, 0))
+        return nullptr;
     if (!CreatePipe(&out_read, &out_write, &sa, 0)) {
         CloseHandle(in_read);
         CloseHandle(in_write);
@@ -49,7 +52,8 @@ std::unique_ptr<Child> Child::Start(const std::wstring& exe, const std::wstring&
     si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION pi = {};
     std::wstring cmd = L"\"" + exe + L"\"";
-    if (!args.empty()) cmd += L" " + args;
+    if (!args.empty())
+        cmd += L" " + args;
     std::vector<wchar_t> buf(cmd.begin(), cmd.end());
     buf.push_back(0);
     BOOL ok = CreateProcessW(exe.c_str(), buf.data(), nullptr, nullptr, TRUE,
@@ -76,10 +80,14 @@ std::unique_ptr<Child> Child::Start(const std::wstring& exe, const std::wstring&
 
 Child::~Child() {
     Kill();
-    if (stdin_) CloseHandle(stdin_);
-    if (reader_.joinable()) reader_.join();
-    if (stdout_) CloseHandle(stdout_);
-    if (process_) CloseHandle(process_);
+    if (stdin_)
+        CloseHandle(stdin_);
+    if (reader_.joinable())
+        reader_.join();
+    if (stdout_)
+        CloseHandle(stdout_);
+    if (process_)
+        CloseHandle(process_);
 }
 
 void Child::ReadLoop() {
@@ -92,14 +100,16 @@ void Child::ReadLoop() {
         std::lock_guard<std::mutex> lock(mutex_);
         while ((pos = pending.find('\n')) != std::string::npos) {
             std::string line = pending.substr(0, pos);
-            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
             lines_.push_back(line);
             pending.erase(0, pos + 1);
         }
         cv_.notify_all();
     }
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!pending.empty()) lines_.push_back(pending);
+    if (!pending.empty())
+        lines_.push_back(pending);
     eof_ = true;
     cv_.notify_all();
 }
@@ -117,19 +127,22 @@ bool Child::Expect(const std::string& prefix, std::string* line, DWORD timeout_m
     for (;;) {
         for (; scanned < lines_.size(); ++scanned) {
             if (lines_[scanned].compare(0, prefix.size(), prefix) == 0) {
-                if (line) *line = lines_[scanned];
+                if (line)
+                    *line = lines_[scanned];
                 cursor_ = scanned + 1;
                 return true;
             }
         }
-        if (eof_) return false;
+        if (eof_)
+            return false;
         if (cv_.wait_until(lock, deadline) == std::cv_status::timeout && scanned == lines_.size())
             return false;
     }
 }
 
 std::vector<std::string> Child::Unread(DWORD quiet_ms) {
-    if (quiet_ms) Sleep(quiet_ms);
+    if (quiet_ms)
+        Sleep(quiet_ms);
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<std::string> out(lines_.begin() + cursor_, lines_.end());
     cursor_ = lines_.size();
@@ -142,7 +155,8 @@ std::vector<std::string> Child::All() {
 }
 
 DWORD Child::Wait(DWORD timeout_ms) {
-    if (WaitForSingleObject(process_, timeout_ms) != WAIT_OBJECT_0) return STILL_ACTIVE;
+    if (WaitForSingleObject(process_, timeout_ms) != WAIT_OBJECT_0)
+        return STILL_ACTIVE;
     DWORD code = STILL_ACTIVE;
     GetExitCodeProcess(process_, &code);
     return code;

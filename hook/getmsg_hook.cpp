@@ -1,0 +1,158 @@
+// The WH_GETMESSAGE hook procedure: tells the controller about files dropped on the mascot
+// and about the suite's commands chosen from the mascot host's context menu.
+#include "hook_state.h"
+#include "hostid.h"
+#include "mkhook_internal.h"
+
+#include <shellapi.h>
+
+LONG g_bSkipNextDrop;
+
+namespace {
+
+const DWORD kTextBytes = 1024;
+
+// Each worker gets its own copy of what to send: several can be under way at once.
+struct SendRequest {
+    HWND hwnd;
+    UINT msg;
+    WPARAM wParam;
+    LPARAM lParam;
+};
+
+DWORD WINAPI SendThread(LPVOID param) {
+    SendRequest request = *static_cast<SendRequest*>(param);
+    MkFree(param);
+    LRESULT result = SendMessageA(request.hwnd, request.msg, request.wParam, request.lParam);
+    // Drops the reference StartSendThread took for this thread. The hooks may have been
+    // removed and the library unmapped from the host while the controller was handling the
+    // message; holding the reference until here keeps this code mapped until it is done.
+    FreeLibraryAndExitThread(g_hInstance, static_cast<DWORD>(result));
+    return 0;
+}
+
+// Lower-cased image path of process `pid` in `path`; empty when it cannot be found.
+void ReadImagePath(DWORD pid, char* path) {
+    path[0] = 0;
+    GetProcessImagePath(path, pid);
+    MkLowerImagePath(path, MK_IMAGE_PATH_BYTES);
+}
+
+// Puts the first dropped file's path into the controller's title and sends WM_USER+4. The
+// path buffer stays valid until the controller has handled the message.
+void ForwardDrop(HDROP hDrop, HWND hMascot, char* pathBuffer) {
+    HWND hController = FindController();
+    // A drop handle that cannot be read yields an empty path, not what the buffer held.
+    if (!DragQueryFileA(hDrop, 0, pathBuffer, kTextBytes))
+        pathBuffer[0] = 0;
+    SetWindowTextA(hController, pathBuffer);
+    SendMessageA(hController, MK_WM_DROPFILE, reinterpret_cast<WPARAM>(hMascot),
+                 reinterpret_cast<LPARAM>(pathBuffer));
+}
+
+void OnDropFiles(HWND hwnd, HDROP hDrop) {
+    char* text = static_cast<char*>(MkAlloc(kTextBytes));
+    if (!text)
+        return;
+    GetClassNameA(hwnd, text, kTextBytes);
+    if (MkStrEqual(text, "Tmainform")) {
+        char* path = static_cast<char*>(MkAlloc(MK_IMAGE_PATH_BYTES));
+        if (path) {
+            DWORD pid = 0;
+            GetWindowThreadProcessId(hwnd, &pid);
+            ReadImagePath(pid, path);
+            if (MkIsFirstKindHost(path, MK_IMAGE_PATH_BYTES)) {
+                HWND hMascot = FindMascotWindowOfProcess(pid);
+                if (hMascot)
+                    ForwardDrop(hDrop, hMascot, text);
+            }
+            if (MkIsSecondKindHost(path, MK_IMAGE_PATH_BYTES) && g_bSkipNextDrop == 0) {
+                ForwardDrop(hDrop, hwnd, text);
+                g_bSkipNextDrop = 1;
+            } else {
+                g_bSkipNextDrop = 0;
+            }
+            MkFree(path);
+        }
+    }
+    MkFree(text);
+}
+
+void OnCommand(HWND hwnd, UINT id) {
+    char* className = static_cast<char*>(MkAlloc(kTextBytes));
+    if (!className)
+        return;
+    GetClassNameA(hwnd, className, kTextBytes);
+    const bool utilWindow = MkStrEqual(className, "TPUtilWindow");
+    const bool mainForm = !utilWindow && MkStrEqual(className, "Tmainform");
+    // The host's own commands (below 1000) never go to the controller: for the first kind of
+    // host they are dismissed before the list of mascot windows is read.
+    if ((utilWindow && id > 999) || mainForm) {
+        char* path = static_cast<char*>(MkAlloc(MK_IMAGE_PATH_BYTES));
+        if (path) {
+            DWORD pid = 0;
+            GetWindowThreadProcessId(hwnd, &pid);
+            ReadImagePath(pid, path);
+            if (utilWindow) {
+                if (MkIsFirstKindHost(path, MK_IMAGE_PATH_BYTES)) {
+                    HWND hMascot = FindMascotWindowOfProcess(pid);
+                    if (hMascot)
+                        StartSendThread(FindController(), MK_WM_COMMAND,
+                                        reinterpret_cast<WPARAM>(hMascot), id);
+                }
+            } else if (MkIsSecondKindHost(path, MK_IMAGE_PATH_BYTES)) {
+                // Only the first command after the pop-up went into the menu can be the
+                // suite's; whatever it is, the next ones are the host's own.
+                if (g_bCommandPending == 1) {
+                    if (id > 999)
+                        StartSendThread(FindController(), MK_WM_COMMAND,
+                                        reinterpret_cast<WPARAM>(hwnd), id);
+                    g_bCommandPending = 0;
+                }
+            }
+            MkFree(path);
+        }
+    }
+    MkFree(className);
+}
+
+}  // namespace
+
+void StartSendThread(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    SendRequest* request = static_cast<SendRequest*>(MkAlloc(sizeof(SendRequest)));
+    if (!request)
+        return;
+    request->hwnd = hwnd;
+    request->msg = msg;
+    request->wParam = wParam;
+    request->lParam = lParam;
+    // The worker's reference on this library, taken before the thread exists so that there
+    // is no moment in which the library could be unmapped under it.
+    HMODULE hSelf = NULL;
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                            reinterpret_cast<LPCSTR>(&SendThread), &hSelf)) {
+        MkFree(request);
+        return;
+    }
+    DWORD threadId;
+    HANDLE hThread = CreateThread(NULL, 0, SendThread, request, 0, &threadId);
+    if (hThread) {
+        // Nobody waits for a worker or reads its exit code.
+        CloseHandle(hThread);
+    } else {
+        MkFree(request);
+        FreeLibrary(hSelf);
+    }
+}
+
+// Runs for every message retrieved by every hooked thread: anything but a drop or a command
+// costs one comparison and the call down the chain. Peeked and removed messages count alike.
+LRESULT CALLBACK GetMsgHookProc(int nCode, WPARAM wParam, LPARAM lParam) {
+    const MSG* msg = reinterpret_cast<const MSG*>(lParam);
+    if (msg->message == WM_DROPFILES) {
+        OnDropFiles(msg->hwnd, reinterpret_cast<HDROP>(msg->wParam));
+    } else if (msg->message == WM_COMMAND) {
+        OnCommand(msg->hwnd, LOWORD(msg->wParam));
+    }
+    return CallNextHookEx(g_hGetMsgHook, nCode, wParam, lParam);
+}

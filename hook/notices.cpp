@@ -1,0 +1,159 @@
+// The two notices shown for the controller, each on a thread of its own: the version box and
+// the mascot's "that was a plug-in file" request.
+#include "mkhook_internal.h"
+
+namespace {
+
+// Shift_JIS. Line 2 is the rights line; the list of lines in the box is kept as shipped.
+const char kVersionText[] =
+    "Mirekko Phase 1.8(with MKP/1.3) 2001/07/24\n"
+    "Copyright (C) 2001 Orbel. All rights reserved.\n"
+    "\n"
+    "HomePage http://www.orbel.example.jp/mirekko/\n"
+    "E-Mail mirekko@orbel.example.jp";
+
+// "バージョン情報"
+const char kVersionCaption[] = "\x83o\x81[\x83W\x83\x87\x83\x93\x8f\xee\x95\xf1";
+
+// The request is sent without a CR LF after its last header. Script: "と思ったら、Mirekko用
+// プラグインファイルだったよ。\uせっかちやな。\e" (\u and \e are the mascot's own tags).
+const char kNoticeFormat[] =
+    "SEND SSTP/1.4\r\n"
+    "Sender: Mirekko\r\n"
+    "Script: \x82\xc6\x8ev\x82\xc1\x82\xbd\x82\xe7\x81"
+    "AMirekko\x97p\x83v\x83\x89\x83O\x83"
+    "C\x83\x93\x83t\x83@\x83"
+    "C\x83\x8b\x82\xbe\x82\xc1\x82\xbd\x82\xe6\x81"
+    "B\\u\x82\xb9\x82\xc1\x82\xa9\x82\xbf\x82\xe2\x82\xc8\x81"
+    "B\\e\r\n"
+    "HWnd: %ld\r\n"
+    "Charset: Shift_JIS";
+
+const DWORD kVersionBufferBytes = 1024;
+const DWORD kNoticeBufferBytes = 1000;
+const DWORD kNoticeDelayMs = 4000;
+// How long HookExit waits for a thread it ended to be gone before the controller unloads us.
+const DWORD kThreadEndWaitMs = 5000;
+
+// Every notice thread started and not yet reaped. The controller unloads the library right
+// after HookExit, so HookExit must end all of them, not only the latest (g_hNoticeThread):
+// an older one still waiting would wake in unmapped code. Pushed and detached with
+// interlocked exchanges, so two controller threads calling MKShowMKIOK lose nothing.
+struct NoticeThread {
+    HANDLE hThread;
+    NoticeThread* pNext;
+};
+NoticeThread* volatile g_pNoticeThreads;
+
+// The last version-box thread started; its handle stays open until the next box or HookExit.
+HANDLE g_hLastVersionThread;
+
+void PushNoticeThread(NoticeThread* node) {
+    for (;;) {
+        NoticeThread* head = g_pNoticeThreads;
+        node->pNext = head;
+        if (InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&g_pNoticeThreads),
+                                              node, head) == head)
+            return;
+    }
+}
+
+NoticeThread* DetachNoticeThreads() {
+    return static_cast<NoticeThread*>(
+        InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&g_pNoticeThreads), NULL));
+}
+
+bool IsRunning(HANDLE hThread) {
+    return WaitForSingleObject(hThread, 0) == WAIT_TIMEOUT;
+}
+
+// TerminateThread returns before the thread is gone; wait, so that nothing of ours runs
+// once HookExit has returned.
+void EndThread(HANDLE hThread) {
+    if (IsRunning(hThread))
+        TerminateThread(hThread, 0);
+    WaitForSingleObject(hThread, kThreadEndWaitMs);
+    CloseHandle(hThread);
+}
+
+}  // namespace
+
+void TrackNoticeThread(HANDLE hThread) {
+    // Close the handles of notices that are over, except the one g_hNoticeThread may still
+    // name (HookExit must never see a closed handle there).
+    NoticeThread* list = DetachNoticeThreads();
+    while (list) {
+        NoticeThread* node = list;
+        list = list->pNext;
+        if (!IsRunning(node->hThread) && node->hThread != g_hNoticeThread) {
+            CloseHandle(node->hThread);
+            MkFree(node);
+        } else {
+            PushNoticeThread(node);
+        }
+    }
+    NoticeThread* node = static_cast<NoticeThread*>(MkAlloc(sizeof(NoticeThread)));
+    if (node) {
+        node->hThread = hThread;
+        PushNoticeThread(node);
+    }
+}
+
+void EndNoticeThreads() {
+    // g_hNoticeThread is always one of the listed handles, so this also ends the latest one.
+    NoticeThread* list = DetachNoticeThreads();
+    while (list) {
+        NoticeThread* node = list;
+        list = list->pNext;
+        EndThread(node->hThread);
+        MkFree(node);
+    }
+}
+
+void TrackVersionThread(HANDLE hThread) {
+    // A new box starts only after the previous one cleared g_hVersionThread.
+    if (g_hLastVersionThread) {
+        WaitForSingleObject(g_hLastVersionThread, kThreadEndWaitMs);
+        CloseHandle(g_hLastVersionThread);
+    }
+    g_hLastVersionThread = hThread;
+}
+
+void EndVersionThread() {
+    // g_hVersionThread, when set, is g_hLastVersionThread; a box that was closed already may
+    // still be leaving its thread procedure, so it is waited for all the same.
+    if (g_hLastVersionThread) {
+        EndThread(g_hLastVersionThread);
+        g_hLastVersionThread = NULL;
+    }
+}
+
+DWORD WINAPI VersionBoxThread(LPVOID) {
+    char* text = static_cast<char*>(MkAlloc(kVersionBufferBytes));
+    if (text) {
+        wsprintfA(text, kVersionText);
+        MessageBoxA(NULL, text, kVersionCaption, MB_OK | MB_ICONINFORMATION);
+        MkFree(text);
+    }
+    g_hVersionThread = NULL;
+    return 0;
+}
+
+DWORD WINAPI InstalledNoticeThread(LPVOID) {
+    Sleep(kNoticeDelayMs);
+    HWND hController = FindController();
+    char* request = static_cast<char*>(MkAlloc(kNoticeBufferBytes));
+    if (request) {
+        wsprintfA(request, kNoticeFormat,
+                  static_cast<long>(reinterpret_cast<LONG_PTR>(hController)));
+        COPYDATASTRUCT cds;
+        cds.dwData = MK_SSTP_COPYDATA_ID;
+        cds.cbData = static_cast<DWORD>(lstrlenA(request));
+        cds.lpData = request;
+        SendMessageA(g_hNoticeTarget, WM_COPYDATA, reinterpret_cast<WPARAM>(hController),
+                     reinterpret_cast<LPARAM>(&cds));
+        MkFree(request);
+    }
+    g_hNoticeThread = NULL;
+    return 0;
+}

@@ -1,0 +1,57 @@
+// Small Win32 helpers shared by the end-to-end tests.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace mk::test {
+
+// Polls `done` every 20 ms until it holds or `timeout_ms` has passed.
+bool WaitUntil(const std::function<bool()>& done, DWORD timeout_ms = 10000);
+
+// Top-level windows of a process (visible or not).
+std::vector<HWND> WindowsOfProcess(DWORD pid);
+// Every descendant window of `parent`.
+std::vector<HWND> ChildWindows(HWND parent);
+
+std::string Utf8ToSjis(const std::string& utf8);
+std::string SjisToUtf8(const std::string& sjis);
+std::string HexDecode(const std::string& hex);
+
+// Value of `key=` in a line of words, up to the next blank ("" when absent); for `hex=` and
+// `title=` that come last, up to the end of the line.
+std::string Field(const std::string& line, const std::string& key);
+long FieldLong(const std::string& line, const std::string& key);
+
+}  // namespace mk::test
+
+namespace mk::test {
+
+// A window of the test process, on a thread of its own, that records every WM_COPYDATA it
+// receives: the SSTP sink for requests sent to the test.
+class CopyDataSink {
+public:
+    struct Request {
+        long from;
+        unsigned long dwData;
+        std::string bytes;
+    };
+    CopyDataSink();
+    ~CopyDataSink();
+    HWND hwnd() const { return hwnd_; }
+    std::vector<Request> Received();
+
+private:
+    static DWORD WINAPI ThreadProc(LPVOID self);
+    static LRESULT CALLBACK WndProc(HWND, UINT, WPARAM, LPARAM);
+    HANDLE thread_ = nullptr;
+    HANDLE ready_ = nullptr;
+    HWND hwnd_ = nullptr;
+    CRITICAL_SECTION lock_;
+    std::vector<Request> received_;
+};
+
+}  // namespace mk::test

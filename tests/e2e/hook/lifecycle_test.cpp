@@ -1,0 +1,110 @@
+// Starting and stopping the library from the controller, and the exports around the menu.
+#include <gtest/gtest.h>
+
+#include "controller_fixture.h"
+
+using namespace mk::test;
+
+namespace {
+
+bool MutexExists() {
+    HANDLE m = OpenMutexA(SYNCHRONIZE, FALSE, "MKP");
+    if (m)
+        CloseHandle(m);
+    return m != nullptr;
+}
+
+}  // namespace
+
+TEST(Lifecycle, StartTakesTheMenuHooksAndCreatesTheMutexExitUndoesIt) {
+    ASSERT_FALSE(MutexExists());
+    Controller c = Controller::Start();
+    ASSERT_TRUE(c.ok());
+    auto lines = c.child->All();
+    // The menu is asked for before the hooks go in.
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[0].rfind("WM_USER+2 menu=", 0), 0u) << lines[0];
+    EXPECT_NE(FieldLong(lines[0], "menu"), 0);
+    EXPECT_EQ(lines[1].rfind("HookStart result=", 0), 0u) << lines[1];
+    EXPECT_NE(FieldLong(lines[1], "result"), 0);
+    EXPECT_TRUE(MutexExists());
+
+    std::string exit = c.Exit();
+    EXPECT_EQ(FieldLong(exit, "result"), 0);
+    EXPECT_EQ(FieldLong(exit, "threads"), 0);
+    std::string unloaded;
+    ASSERT_TRUE(c.child->Expect("UNLOADED", &unloaded));
+    EXPECT_EQ(Field(unloaded, "menu_alive"), "0");  // HookExit destroyed the held menu
+    EXPECT_FALSE(MutexExists());
+}
+
+TEST(Lifecycle, HooksReachOtherProcessesOnceStarted) {
+    // A global hook maps the library into every process whose thread handles a message,
+    // this test's own included.
+    ASSERT_EQ(GetModuleHandleW(L"mkhook.dll"), nullptr);
+    Controller c = Controller::Start();
+    ASSERT_TRUE(c.ok());
+    HWND w =
+        CreateWindowExW(0, L"STATIC", L"probe", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    EXPECT_TRUE(WaitUntil([&] {
+        PostMessageW(w, WM_NULL, 0, 0);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
+        SendMessageW(w, WM_NULL, 0, 0);
+        return GetModuleHandleW(L"mkhook.dll") != nullptr;
+    }));
+    DestroyWindow(w);
+    c.Exit();
+}
+
+TEST(Lifecycle, StartWithoutControllerWindowStillHooksAndCreatesMutex) {
+    Controller c = Controller::Start(L"--no-window");
+    ASSERT_TRUE(c.ok());
+    auto lines = c.child->All();
+    for (const auto& l : lines)
+        EXPECT_NE(l.rfind("WM_USER+2", 0), 0u) << l;
+    std::string start;
+    for (const auto& l : lines)
+        if (l.rfind("HookStart result=", 0) == 0)
+            start = l;
+    EXPECT_NE(FieldLong(start, "result"), 0);
+    EXPECT_TRUE(MutexExists());
+    EXPECT_EQ(FieldLong(c.Exit(), "result"), 0);
+    EXPECT_FALSE(MutexExists());
+}
+
+TEST(Lifecycle, RefreshSendsToTheControllerOrReportsItMissing) {
+    Controller c = Controller::Start();
+    ASSERT_TRUE(c.ok());
+    c.child->Send("refresh");
+    std::string line;
+    ASSERT_TRUE(c.child->Expect("WM_USER+1", &line));
+    EXPECT_EQ(FieldLong(c.Ask("echo sync", "MKRefresh result="), "result"), 0);
+
+    c.Ask("destroywindow", "WINDOW destroyed");
+    EXPECT_EQ(FieldLong(c.Ask("refresh", "MKRefresh result="), "result"), -1);
+    for (const auto& l : c.child->Unread(200))
+        EXPECT_NE(l, "WM_USER+1");
+    c.Exit();
+}
+
+TEST(Lifecycle, InMKRefreshDestroysTheHeldMenuAndAsksAgain) {
+    Controller c = Controller::Start();
+    ASSERT_TRUE(c.ok());
+    c.child->Send("inrefresh");
+    std::string menu;
+    ASSERT_TRUE(c.child->Expect("WM_USER+2 ", &menu));
+    EXPECT_EQ(Field(menu, "previous_alive"), "0");
+    EXPECT_EQ(FieldLong(c.Ask("echo sync", "InMKRefresh result="), "result"), 0);
+    c.Exit();
+}
+
+TEST(Lifecycle, VersionIsTheSameBeforeStartAndAfter) {
+    Controller c = Controller::Start(L"--no-start");
+    ASSERT_TRUE(c.ok());
+    EXPECT_EQ(FieldLong(c.Ask("getversion", "MKGetVersion result="), "result"), 120);
+    c.Ask("start", "HookStart result=");
+    EXPECT_EQ(FieldLong(c.Ask("getversion", "MKGetVersion result="), "result"), 120);
+    c.Exit();
+}
