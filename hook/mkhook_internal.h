@@ -45,6 +45,8 @@ void TrackNoticeThread(HANDLE hThread);
 void TrackVersionThread(HANDLE hThread);
 // HookExit: end every notice thread still running, and the version-box thread.
 void EndNoticeThreads();
+// The event a waiting notice thread watches; made on first use.
+HANDLE NoticeCancelEvent();
 void EndVersionThread();
 
 #endif

@@ -89,6 +89,7 @@ extern "C" int WINAPI MKShowVersion(void) {
 
 extern "C" int WINAPI MKShowMKIOK(HWND hWnd) {
     g_hNoticeTarget = hWnd;
+    NoticeCancelEvent();  // before the thread waits on it
     HANDLE hThread =
         CreateThread(NULL, 0, InstalledNoticeThread, NULL, CREATE_SUSPENDED, &g_dwNoticeThreadId);
     g_hNoticeThread = hThread;

@@ -32,7 +32,12 @@ const char kNoticeFormat[] =
 const DWORD kVersionBufferBytes = 1024;
 const DWORD kNoticeBufferBytes = 1000;
 const DWORD kNoticeDelayMs = 4000;
-// How long HookExit waits for a thread it ended to be gone before the controller unloads us.
+// HookExit asks the threads to end and gives them this long before it terminates them.
+// Terminating a thread that is freeing its buffer or leaving through the loader would leave
+// the heap or loader lock held and hang the controller, so that is the last resort, for a
+// thread stuck in a send to a hung window.
+const DWORD kThreadGraceMs = 2000;
+// How long HookExit waits for a terminated thread to be gone (termination is asynchronous).
 const DWORD kThreadEndWaitMs = 5000;
 
 // Every notice thread started and not yet reaped. The controller unloads the library right
@@ -47,6 +52,23 @@ NoticeThread* volatile g_pNoticeThreads;
 
 // The last version-box thread started; its handle stays open until the next box or HookExit.
 HANDLE g_hLastVersionThread;
+
+// Set by HookExit: a notice thread still in its wait ends at once and sends nothing.
+HANDLE volatile g_hNoticeCancel;
+
+}  // namespace
+
+HANDLE NoticeCancelEvent() {
+    if (!g_hNoticeCancel) {
+        HANDLE h = CreateEventA(NULL, TRUE, FALSE, NULL);
+        if (h && InterlockedCompareExchangePointer(
+                     reinterpret_cast<PVOID volatile*>(&g_hNoticeCancel), h, NULL) != NULL)
+            CloseHandle(h);  // another thread made it first
+    }
+    return g_hNoticeCancel;
+}
+
+namespace {
 
 void PushNoticeThread(NoticeThread* node) {
     for (;;) {
@@ -67,13 +89,19 @@ bool IsRunning(HANDLE hThread) {
     return WaitForSingleObject(hThread, 0) == WAIT_TIMEOUT;
 }
 
-// TerminateThread returns before the thread is gone; wait, so that nothing of ours runs
-// once HookExit has returned.
+// Waits for a thread that was asked to end; terminates it if it does not. Either way
+// nothing of ours runs in it once this returns, since the controller unloads us next.
 void EndThread(HANDLE hThread) {
-    if (IsRunning(hThread))
+    if (WaitForSingleObject(hThread, kThreadGraceMs) == WAIT_TIMEOUT) {
         TerminateThread(hThread, 0);
-    WaitForSingleObject(hThread, kThreadEndWaitMs);
+        WaitForSingleObject(hThread, kThreadEndWaitMs);
+    }
     CloseHandle(hThread);
+}
+
+BOOL CALLBACK CloseThreadWindow(HWND hWnd, LPARAM) {
+    PostMessageA(hWnd, WM_CLOSE, 0, 0);
+    return TRUE;
 }
 
 }  // namespace
@@ -101,6 +129,8 @@ void TrackNoticeThread(HANDLE hThread) {
 
 void EndNoticeThreads() {
     // g_hNoticeThread is always one of the listed handles, so this also ends the latest one.
+    if (g_hNoticeCancel)
+        SetEvent(g_hNoticeCancel);
     NoticeThread* list = DetachNoticeThreads();
     while (list) {
         NoticeThread* node = list;
@@ -108,10 +138,15 @@ void EndNoticeThreads() {
         EndThread(node->hThread);
         MkFree(node);
     }
+    if (g_hNoticeCancel) {
+        CloseHandle(g_hNoticeCancel);
+        g_hNoticeCancel = NULL;
+    }
 }
 
 void TrackVersionThread(HANDLE hThread) {
-    // A new box starts only after the previous one cleared g_hVersionThread.
+    // A new box starts only after the previous one cleared g_hVersionThread: that thread is
+    // over or about to be.
     if (g_hLastVersionThread) {
         WaitForSingleObject(g_hLastVersionThread, kThreadEndWaitMs);
         CloseHandle(g_hLastVersionThread);
@@ -123,6 +158,9 @@ void EndVersionThread() {
     // g_hVersionThread, when set, is g_hLastVersionThread; a box that was closed already may
     // still be leaving its thread procedure, so it is waited for all the same.
     if (g_hLastVersionThread) {
+        // Closing the box lets its thread return from MessageBoxA and end by itself.
+        if (g_hVersionThread)
+            EnumThreadWindows(g_dwVersionThreadId, CloseThreadWindow, 0);
         EndThread(g_hLastVersionThread);
         g_hLastVersionThread = NULL;
     }
@@ -140,7 +178,13 @@ DWORD WINAPI VersionBoxThread(LPVOID) {
 }
 
 DWORD WINAPI InstalledNoticeThread(LPVOID) {
-    Sleep(kNoticeDelayMs);
+    HANDLE hCancel = NoticeCancelEvent();
+    if (hCancel) {
+        if (WaitForSingleObject(hCancel, kNoticeDelayMs) == WAIT_OBJECT_0)
+            return 0;
+    } else {
+        Sleep(kNoticeDelayMs);
+    }
     HWND hController = FindController();
     char* request = static_cast<char*>(MkAlloc(kNoticeBufferBytes));
     if (request) {
