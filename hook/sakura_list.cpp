@@ -1,0 +1,76 @@
+#include "sakura_list.h"
+
+namespace {
+
+// Offset of the first `wanted` byte in [from, end), or `end` when there is none.
+unsigned FindByte(const unsigned char* data, unsigned from, unsigned end, unsigned char wanted) {
+    while (from < end && data[from] != wanted)
+        ++from;
+    return from;
+}
+
+bool KeyHasHwnd(const unsigned char* key, unsigned length) {
+    static const unsigned char kHwnd[] = {'h', 'w', 'n', 'd'};
+    for (unsigned i = 0; i + 4 <= length; ++i) {
+        if (key[i] == kHwnd[0] && key[i + 1] == kHwnd[1] && key[i + 2] == kHwnd[2] &&
+            key[i + 3] == kHwnd[3])
+            return true;
+    }
+    return false;
+}
+
+bool IsBlank(unsigned char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+}  // namespace
+
+int SakuraParseDecimal(const unsigned char* text, unsigned length) {
+    unsigned i = 0;
+    while (i < length && IsBlank(text[i]))
+        ++i;
+    bool negative = false;
+    if (i < length && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    // Unsigned, so that an overlong number wraps as the 32-bit conversion does instead of
+    // overflowing a signed value.
+    unsigned value = 0;
+    for (; i < length && text[i] >= '0' && text[i] <= '9'; ++i)
+        value = value * 10u + (text[i] - '0');
+    if (negative)
+        value = 0u - value;
+    return static_cast<int>(value);
+}
+
+int SakuraListFindHwnd(const unsigned char* data, unsigned size, int n) {
+    if (n < 1 || size <= 4)
+        return 0;
+    const unsigned end = FindByte(data, 4, size, 0);
+    int count = 0;
+    unsigned pos = 4;
+    while (pos < end) {
+        const unsigned soh = FindByte(data, pos, end, 0x01);
+        if (soh == end)
+            return 0;
+        const unsigned cr = FindByte(data, soh + 1, end, 0x0D);
+        if (cr == end)
+            return 0;
+        // Only a "." of this entry, before its 0x01, starts the key.
+        const unsigned dot = FindByte(data, pos, soh, '.');
+        if (dot != soh) {
+            const unsigned key = dot + 1;
+            const unsigned keyLength = soh - key;
+            const unsigned value = soh + 1;
+            const unsigned valueLength = cr - value;
+            if (keyLength <= MK_SAKURA_KEY_MAX && valueLength <= MK_SAKURA_VALUE_MAX &&
+                KeyHasHwnd(data + key, keyLength)) {
+                if (++count == n)
+                    return SakuraParseDecimal(data + value, valueLength);
+            }
+        }
+        pos = cr + 2;
+    }
+    return 0;
+}

@@ -1,0 +1,31 @@
+// The mascot host's list of its windows, as it publishes it in the shared memory "Sakura":
+// from byte 4 on, entries "<id>.<key>\x01<value>\r\n", ending at the first zero byte.
+// Pure: the library parses a private copy of the memory with it, and the native tests and
+// the fuzzer run it on arbitrary bytes.
+#ifndef MKHOOK_SAKURA_LIST_H
+#define MKHOOK_SAKURA_LIST_H
+
+// Longest key and value the host writes: the key fits a 20-byte buffer with its terminator,
+// a value (a window handle in decimal) has at most 10 characters.
+#define MK_SAKURA_KEY_MAX 19
+#define MK_SAKURA_VALUE_MAX 10
+
+// The number held by the n-th entry (counting from 1) whose key contains "hwnd", read from
+// the `size` bytes at `data`; 0 when there are fewer such entries, when n is below 1, or when
+// that entry's value is not a number.
+//
+// The memory belongs to another program and may hold anything, so nothing outside
+// data[0..size) is ever read. Entries that break the format are skipped, not guessed at:
+//   - a key longer than MK_SAKURA_KEY_MAX bytes, or a value longer than MK_SAKURA_VALUE_MAX
+//     characters, is not what the host writes; such an entry is skipped and not counted
+//     (reading only part of it could yield a window that is not the host's);
+//   - an entry with no "." before its 0x01 has no key and is skipped;
+//   - an entry with no 0x0D after its 0x01 is unfinished and ends the list;
+//   - without a zero byte the text ends with the data.
+int SakuraListFindHwnd(const unsigned char* data, unsigned size, int n);
+
+// The value of an entry converted as the host's decimal text: leading white space, one
+// optional sign, then digits up to the first other character, in wrapping 32-bit arithmetic.
+int SakuraParseDecimal(const unsigned char* text, unsigned length);
+
+#endif

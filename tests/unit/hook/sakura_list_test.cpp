@@ -1,0 +1,151 @@
+// The parser of the host's window list, on hand-made images of the shared memory.
+#include "sakura_list.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// An image of the shared memory: four uninterpreted bytes, then the text, then zeros up to
+// `size` (no zero at all when the text fills it).
+std::vector<unsigned char> Image(const std::string& text, size_t size = 0) {
+    std::string bytes = std::string("\xff\xfe\xfd\xfc", 4) + text;
+    if (size == 0)
+        size = bytes.size() + 1;
+    std::vector<unsigned char> image(size, 0);
+    for (size_t i = 0; i < bytes.size() && i < size; ++i)
+        image[i] = static_cast<unsigned char>(bytes[i]);
+    return image;
+}
+
+int Find(const std::vector<unsigned char>& image, int n) {
+    return SakuraListFindHwnd(image.data(), static_cast<unsigned>(image.size()), n);
+}
+
+TEST(SakuraList, CountsOnlyEntriesWhoseKeyContainsHwnd) {
+    auto image = Image(
+        "0.path\x01"
+        "C:\\ssp\r\n"
+        "0.hwnd\x01"
+        "1234\r\n"
+        "0.name\x01"
+        "77\r\n"
+        "1.kerohwndlist\x01"
+        "567\r\n"
+        "1.HWND\x01"
+        "999\r\n");
+    EXPECT_EQ(Find(image, 1), 1234);
+    EXPECT_EQ(Find(image, 2), 567);  // "hwnd" inside a longer key counts
+    EXPECT_EQ(Find(image, 3), 0);    // case-sensitive: "HWND" does not
+    EXPECT_EQ(Find(image, 0), 0);
+    EXPECT_EQ(Find(image, -1), 0);
+}
+
+TEST(SakuraList, KeyStartsAtTheFirstDotOfItsEntry) {
+    // The identifier ends at the first "."; the key may carry dots of its own.
+    auto image = Image(
+        "ghost.sakura.hwnd\x01"
+        "42\r\n");
+    EXPECT_EQ(Find(image, 1), 42);
+    // A "hwnd" in the identifier is not part of the key.
+    EXPECT_EQ(Find(Image("hwnd.name\x01"
+                         "42\r\n"),
+                   1),
+              0);
+}
+
+TEST(SakuraList, ValueIsReadLikeTheHostsDecimalText) {
+    EXPECT_EQ(Find(Image("0.hwnd\x01"
+                         "0012\r\n"),
+                   1),
+              12);
+    EXPECT_EQ(Find(Image("0.hwnd\x01"
+                         " \t 345\r\n"),
+                   1),
+              345);
+    EXPECT_EQ(Find(Image("0.hwnd\x01"
+                         "-5\r\n"),
+                   1),
+              -5);
+    EXPECT_EQ(Find(Image("0.hwnd\x01"
+                         "+77x9\r\n"),
+                   1),
+              77);
+    EXPECT_EQ(Find(Image("0.hwnd\x01"
+                         "4294967295\r\n"),
+                   1),
+              -1);  // wraps like 32-bit int
+    // A value that is not a number gives 0, which ends the callers' scan.
+    auto image = Image(
+        "0.hwnd\x01"
+        "none\r\n"
+        "0.hwnd\x01"
+        "5\r\n");
+    EXPECT_EQ(Find(image, 1), 0);
+    EXPECT_EQ(Find(image, 2), 5);
+}
+
+TEST(SakuraList, SkipsEntriesThatBreakTheFormat) {
+    // Key of 19 bytes fits; 20 is skipped and not counted.
+    auto image = Image(
+        "0.aaaaaaaaaaaaaaahwnd\x01"
+        "1\r\n"  // 19-byte key
+        "0.aaaaaaaaaaaaaaaahwnd\x01"
+        "2\r\n"  // 20-byte key
+        "0.hwnd\x01"
+        "1234567890\r\n"  // 10 characters
+        "0.hwnd\x01"
+        "12345678901\r\n"  // 11 characters
+        "nodot_hwnd\x01"
+        "3\r\n"  // no "." before the 0x01
+        "0.hwnd\x01"
+        "4\r\n");
+    EXPECT_EQ(Find(image, 1), 1);
+    EXPECT_EQ(Find(image, 2), 1234567890);
+    EXPECT_EQ(Find(image, 3), 4);
+    EXPECT_EQ(Find(image, 4), 0);
+}
+
+TEST(SakuraList, ListEndsAtZeroByteAtMissingCrOrAtTheEndOfTheData) {
+    // Entries after the first zero byte are not part of the list.
+    auto image = Image(std::string("0.hwnd\x01"
+                                   "1\r\n") +
+                       std::string(1, '\0') +
+                       "0.hwnd\x01"
+                       "2\r\n");
+    EXPECT_EQ(Find(image, 2), 0);
+    // A value without its 0x0D is unfinished.
+    EXPECT_EQ(Find(Image("0.hwnd\x01"
+                         "1\r\n"
+                         "0.hwnd\x01"
+                         "2"),
+                   2),
+              0);
+    // CR as the very last byte of a list without zero byte: the entry counts.
+    EXPECT_EQ(Find(Image("0.hwnd\x01"
+                         "7\r",
+                         4 + 9),
+                   1),
+              7);
+    // Data shorter than the four-byte header, or exactly the header.
+    EXPECT_EQ(Find(Image("", 4), 1), 0);
+    EXPECT_EQ(SakuraListFindHwnd(nullptr, 0, 1), 0);
+}
+
+TEST(SakuraList, StaysInsideDataWithoutAnyZeroByte) {
+    // A full page of repeated entries with no terminator, cut in the middle of one: under
+    // AddressSanitizer any read past the vector fails the test.
+    std::string text;
+    while (text.size() < 4096)
+        text +=
+            "9.hwnd\x01"
+            "3177\r\n";  // 13 bytes: 314 entries and a piece
+    auto image = Image(text.substr(0, 4092), 4096);
+    EXPECT_EQ(Find(image, 1), 3177);
+    EXPECT_EQ(Find(image, 314), 3177);
+    EXPECT_EQ(Find(image, 315), 0);
+}
+
+}  // namespace

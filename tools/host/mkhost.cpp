@@ -1,0 +1,532 @@
+// mkhost: a stand-in for the mascot host, run as "sakura.exe", "embryo.exe" or "ssp.exe"
+// (the build makes the copies) or under any other name. It has the host's windows
+// ("TPUtilWindow" for the first kind, "Tmainform"), publishes them in the shared memory
+// "Sakura", opens the context menus the hook library recognises, accepts dropped files and
+// prints every SSTP request it receives. Everything its own windows receive is logged, so that
+// tests can see the host still handles each message itself.
+//
+// Options:
+//   --kind sakura|embryo|ssp|other   behave as that host (default: from the image name)
+//   --items N                         context menu item count (default 6; 8 for ssp)
+//   --first dev|headline|plain        first menu item (default: headline for ssp, else plain)
+//   --menu-owner tputil|tmainform     window that owns the context menu (default by kind)
+//   --sakura normal|none|nohwnd|foreign|hostile   the shared memory (default: normal for the
+//                                     first kind, none otherwise); foreign lists a window of
+//                                     another process first; hostile is 4096 bytes of broken
+//                                     entries without a zero byte
+//   --sakura-size N                   size of the mapping (default 65536)
+//   --foreign HWND                    the foreign window (default: the desktop window)
+// Standard input, one command per line:
+//   echo X                 -> ECHO X (after every message posted before it has been handled)
+//   menu                   open the context menu with TrackPopupMenu, print it from inside
+//                          ("MENU open ..."), close it, print it again ("MENU closed ...")
+//   initmenu               send WM_INITMENU for the context menu to its owner, then print it
+//   menuselect ITEM FLAGS MENU   send WM_MENUSELECT (FLAGS hex, MENU 0 or "menu"), then print
+//   menuclose              the close notification: menuselect 0 ffff 0
+//   dumpmenu               print the context menu
+//   command ID [HIGH] [tputil|tmainform]   post WM_COMMAND to the menu owner (or the window)
+//   drop [tputil|tmainform] PATH[|PATH...] post WM_DROPFILES with a real drop handle
+//   hookcode               pass the next WM_INITMENU down the hook chain with code 1
+//   settle                 wait (at most 10 s) until no thread that began in mkhook.dll is
+//                          left, then print "SETTLED threads=N mkhook=0|1"
+//   quit                   end (also at the end of input)
+#include <windows.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "lineio.h"
+#include "text.h"
+#include "threads.h"
+
+using namespace mk::tools;
+
+namespace {
+
+enum class Kind { Sakura, Embryo, Ssp, Other };
+enum class Sakura { Normal, None, NoHwnd, Foreign, Hostile };
+
+struct Options {
+    Kind kind = Kind::Other;
+    bool kindGiven = false;
+    int items = -1;
+    std::string first;
+    std::string menuOwner;
+    Sakura sakura = Sakura::Normal;
+    bool sakuraGiven = false;
+    DWORD sakuraSize = 65536;
+    HWND foreign = nullptr;
+};
+
+Options g_opt;
+HWND g_tputil;
+HWND g_mainform;
+HWND g_commands;
+HWND g_menuOwner;
+HMENU g_contextMenu;
+HANDLE g_mapping;
+HHOOK g_codeHook;
+bool g_codeArmed;
+bool g_trackingMenu;
+const UINT_PTR kMenuTimer = 1;
+
+const char* KindName(Kind k) {
+    switch (k) {
+        case Kind::Sakura:
+            return "sakura";
+        case Kind::Embryo:
+            return "embryo";
+        case Kind::Ssp:
+            return "ssp";
+        default:
+            return "other";
+    }
+}
+
+long H(const void* h) {
+    return static_cast<long>(reinterpret_cast<LONG_PTR>(h));
+}
+
+const char* WindowName(HWND hwnd) {
+    if (hwnd == g_tputil)
+        return "tputil";
+    if (hwnd == g_mainform)
+        return "tmainform";
+    return "other";
+}
+
+Kind KindFromImage() {
+    wchar_t path[MAX_PATH];
+    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring name(path, n);
+    name = name.substr(name.find_last_of(L"\\/") + 1);
+    for (auto& c : name)
+        if (c >= L'A' && c <= L'Z')
+            c = static_cast<wchar_t>(c - L'A' + L'a');
+    if (name.find(L"ssp.exe") != std::wstring::npos)
+        return Kind::Ssp;
+    if (name.find(L"sakura.exe") != std::wstring::npos)
+        return Kind::Sakura;
+    if (name.find(L"embryo.exe") != std::wstring::npos)
+        return Kind::Embryo;
+    return Kind::Other;
+}
+
+// ---- the context menu -------------------------------------------------------------------
+
+std::string FirstItemText() {
+    // UTF-8 here; the menu holds Shift_JIS, as the host's ANSI menus do.
+    if (g_opt.first == "dev")
+        return "開発用インターフェース(&D)";
+    if (g_opt.first == "headline")
+        return "ヘッドライン(&H)";
+    return "ゴースト切り替え(&G)";
+}
+
+void BuildContextMenu() {
+    g_contextMenu = CreatePopupMenu();
+    AppendMenuA(g_contextMenu, MF_STRING, 100, Utf8ToSjis(FirstItemText()).c_str());
+    for (int i = 1; i < g_opt.items; ++i)
+        AppendMenuA(g_contextMenu, MF_STRING, 100 + i, Format("Item%d", i).c_str());
+}
+
+void DumpMenu(const char* when) {
+    int count = GetMenuItemCount(g_contextMenu);
+    std::string items;
+    for (int i = 0; i < count; ++i) {
+        char text[1024] = "";
+        if (GetMenuState(g_contextMenu, i, MF_BYPOSITION) & MF_SEPARATOR)
+            lstrcpyA(text, "-");
+        else
+            GetMenuStringA(g_contextMenu, i, text, sizeof text, MF_BYPOSITION);
+        if (i)
+            items += "|";
+        items += SjisToUtf8(text);
+    }
+    Out(Format("MENU %s count=%d items=", when, count) + items);
+}
+
+void ShowContextMenu() {
+    POINT pt = {60, 60};
+    SetForegroundWindow(g_menuOwner);
+    g_trackingMenu = true;
+    // Closes the menu should WM_ENTERIDLE never come.
+    SetTimer(g_menuOwner, kMenuTimer, 3000, nullptr);
+    TrackPopupMenu(g_contextMenu, TPM_LEFTALIGN | TPM_RIGHTBUTTON, pt.x, pt.y, 0, g_menuOwner,
+                   nullptr);
+    KillTimer(g_menuOwner, kMenuTimer);
+    g_trackingMenu = false;
+    DumpMenu("closed");
+}
+
+// Seen from inside the open menu, then closed without a choice.
+void DumpOpenMenuAndClose() {
+    if (!g_trackingMenu)
+        return;
+    g_trackingMenu = false;
+    DumpMenu("open");
+    EndMenu();
+}
+
+// A thread hook of the host's own: thread hooks run before the global ones, so the hook
+// library's procedure receives the code passed on here.
+LRESULT CALLBACK CodeHookProc(int code, WPARAM wp, LPARAM lp) {
+    const CWPSTRUCT* cwp = reinterpret_cast<const CWPSTRUCT*>(lp);
+    if (code == HC_ACTION && g_codeArmed && cwp->message == WM_INITMENU) {
+        g_codeArmed = false;
+        return CallNextHookEx(g_codeHook, 1, wp, lp);
+    }
+    return CallNextHookEx(g_codeHook, code, wp, lp);
+}
+
+// ---- the shared memory "Sakura" ---------------------------------------------------------
+
+std::string Entry(const std::string& key, const std::string& value) {
+    return Format("%lu.", GetCurrentProcessId()) + key + "\x01" + value + "\r\n";
+}
+
+void PublishSakura() {
+    if (g_opt.sakura == Sakura::None)
+        return;
+    DWORD size = g_opt.sakura == Sakura::Hostile ? 4096 : g_opt.sakuraSize;
+    // Bytes 0-3 are not part of the list; zeros there must not end it.
+    std::string text("\x00\x10\x00\x00", 4);
+    std::string main = Format("%ld", H(g_mainform));
+    char exe[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    text += Entry("name", "mkhost");
+    text += Entry("path", std::string(exe, n));
+    switch (g_opt.sakura) {
+        case Sakura::Normal:
+            text += Entry("hwnd", main);
+            text += Entry("kerohwnd", main);
+            break;
+        case Sakura::Foreign:
+            text +=
+                Entry("hwnd", Format("%ld", H(g_opt.foreign ? g_opt.foreign : GetDesktopWindow())));
+            text += Entry("kerohwnd", main);
+            break;
+        case Sakura::Hostile:
+            // Entries that break the format, then the real one, then filler up to the last
+            // byte: no zero byte anywhere, the last entry cut off.
+            text += Entry("aaaaaaaaaaaaaaaaaaaahwnd", "1");
+            text += Entry("hwnd", "123456789012345");
+            text +=
+                "nodot_hwnd\x01"
+                "2\r\n";
+            text += Entry("hwnd", main);
+            while (text.size() < size)
+                text +=
+                    "x.hwnd\x01"
+                    "77777777";
+            text.resize(size);
+            break;
+        default:
+            break;
+    }
+    g_mapping =
+        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, "Sakura");
+    if (!g_mapping || GetLastError() == ERROR_ALREADY_EXISTS) {
+        Out("ERROR shared memory \"Sakura\" exists already or cannot be created");
+        return;
+    }
+    void* view = MapViewOfFile(g_mapping, FILE_MAP_WRITE, 0, 0, 0);
+    if (view) {
+        CopyMemory(view, text.data(), text.size() < size ? text.size() : size);
+        UnmapViewOfFile(view);
+    }
+}
+
+// ---- drops and commands -----------------------------------------------------------------
+
+// A drop handle as the shell makes one: DROPFILES, then ANSI paths, each zero-terminated,
+// and one more zero.
+HGLOBAL MakeDrop(const std::vector<std::string>& paths) {
+    std::string list;
+    for (const auto& p : paths)
+        list += Utf8ToSjis(p) + '\0';
+    list += '\0';
+    HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DROPFILES) + list.size());
+    if (!h)
+        return nullptr;
+    auto* df = static_cast<DROPFILES*>(GlobalLock(h));
+    df->pFiles = sizeof(DROPFILES);
+    df->pt.x = 10;
+    df->pt.y = 10;
+    df->fWide = FALSE;
+    CopyMemory(reinterpret_cast<char*>(df) + sizeof(DROPFILES), list.data(), list.size());
+    GlobalUnlock(h);
+    return h;
+}
+
+HWND NamedWindow(const std::string& name, HWND fallback) {
+    if (name == "tputil")
+        return g_tputil;
+    if (name == "tmainform")
+        return g_mainform;
+    return fallback;
+}
+
+void Settle() {
+    HMODULE hook = GetModuleHandleA("mkhook.dll");
+    int threads = CountThreadsStartedIn(hook);
+    for (int i = 0; i < 1000 && threads > 0; ++i) {
+        Sleep(10);
+        threads = CountThreadsStartedIn(hook);
+    }
+    Out(Format("SETTLED threads=%d mkhook=%d", threads, hook ? 1 : 0));
+}
+
+void RunCommand(const std::string& line) {
+    std::string rest = line;
+    std::string cmd = NextWord(rest);
+    if (cmd == "echo") {
+        Out("ECHO " + (rest.empty() ? rest : rest.substr(1)));
+    } else if (cmd == "quit") {
+        PostQuitMessage(0);
+    } else if (cmd == "menu") {
+        ShowContextMenu();
+    } else if (cmd == "initmenu") {
+        SendMessageA(g_menuOwner, WM_INITMENU, reinterpret_cast<WPARAM>(g_contextMenu), 0);
+        DumpMenu("init");
+    } else if (cmd == "menuselect" || cmd == "menuclose") {
+        UINT item = 0, flags = 0xFFFF;
+        std::string menu = "0";
+        if (cmd == "menuselect") {
+            item = strtoul(NextWord(rest).c_str(), nullptr, 10);
+            flags = strtoul(NextWord(rest).c_str(), nullptr, 16);
+            menu = NextWord(rest);
+        }
+        LPARAM hmenu = menu == "menu" ? reinterpret_cast<LPARAM>(g_contextMenu) : 0;
+        SendMessageA(g_menuOwner, WM_MENUSELECT, MAKEWPARAM(item, flags), hmenu);
+        DumpMenu("after");
+    } else if (cmd == "dumpmenu") {
+        DumpMenu("now");
+    } else if (cmd == "command") {
+        UINT id = strtoul(NextWord(rest).c_str(), nullptr, 10);
+        std::string high = NextWord(rest);
+        HWND target = NamedWindow(NextWord(rest), g_menuOwner);
+        PostMessageA(target, WM_COMMAND, MAKEWPARAM(id, strtoul(high.c_str(), nullptr, 10)), 0);
+    } else if (cmd == "drop") {
+        std::string word = NextWord(rest);
+        HWND target = NamedWindow(word, nullptr);
+        if (!target) {
+            target = g_mainform;
+            rest = word + rest;
+        }
+        while (!rest.empty() && rest[0] == ' ')
+            rest.erase(0, 1);
+        std::vector<std::string> paths;
+        size_t start = 0;
+        for (;;) {
+            size_t bar = rest.find('|', start);
+            paths.push_back(
+                rest.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
+            if (bar == std::string::npos)
+                break;
+            start = bar + 1;
+        }
+        HGLOBAL h = MakeDrop(paths);
+        if (!target || !h || !PostMessageA(target, WM_DROPFILES, reinterpret_cast<WPARAM>(h), 0)) {
+            if (h)
+                GlobalFree(h);
+            Out("ERROR drop not posted");
+        }
+    } else if (cmd == "hookcode") {
+        if (!g_codeHook)
+            g_codeHook =
+                SetWindowsHookExA(WH_CALLWNDPROC, CodeHookProc, nullptr, GetCurrentThreadId());
+        g_codeArmed = g_codeHook != nullptr;
+        Out(Format("HOOKCODE armed=%d", g_codeArmed ? 1 : 0));
+    } else if (cmd == "settle") {
+        Settle();
+    } else if (!cmd.empty()) {
+        Out("ERROR unknown command " + cmd);
+    }
+}
+
+// ---- window procedures ------------------------------------------------------------------
+
+LRESULT CALLBACK HostProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+        case WM_INITMENU:
+            Out(Format("HOST WM_INITMENU window=%s menu=%ld", WindowName(hwnd),
+                       static_cast<long>(wp)));
+            break;
+        case WM_MENUSELECT:
+            Out(Format("HOST WM_MENUSELECT window=%s item=%u flags=%x menu=%ld", WindowName(hwnd),
+                       LOWORD(wp), HIWORD(wp), static_cast<long>(lp)));
+            break;
+        case WM_ENTERIDLE:
+            if (wp == MSGF_MENU)
+                DumpOpenMenuAndClose();
+            break;
+        case WM_TIMER:
+            if (wp == kMenuTimer) {
+                KillTimer(hwnd, kMenuTimer);
+                DumpOpenMenuAndClose();
+                return 0;
+            }
+            break;
+        case WM_COMMAND:
+            Out(Format("HOST WM_COMMAND window=%s id=%u high=%u", WindowName(hwnd), LOWORD(wp),
+                       HIWORD(wp)));
+            return 0;
+        case WM_DROPFILES: {
+            HDROP hDrop = reinterpret_cast<HDROP>(wp);
+            UINT count = DragQueryFileA(hDrop, 0xFFFFFFFF, nullptr, 0);
+            Out(Format("HOST WM_DROPFILES window=%s count=%u", WindowName(hwnd), count));
+            for (UINT i = 0; i < count; ++i) {
+                char path[MAX_PATH * 4] = "";
+                DragQueryFileA(hDrop, i, path, sizeof path);
+                Out("HOST   path=" + SjisToUtf8(path));
+            }
+            DragFinish(hDrop);
+            return 0;
+        }
+        case WM_COPYDATA:
+            LogCopyData(hwnd, wp, reinterpret_cast<const COPYDATASTRUCT*>(lp));
+            return TRUE;
+        case WM_RBUTTONUP:
+            ShowContextMenu();
+            return 0;
+    }
+    return DefWindowProcA(hwnd, msg, wp, lp);
+}
+
+LRESULT CALLBACK CommandProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+        case WM_MK_STDIN_LINE:
+            RunCommand(TakeCommand(lp));
+            return 0;
+        case WM_MK_STDIN_EOF:
+            PostQuitMessage(0);
+            return 0;
+    }
+    return DefWindowProcA(hwnd, msg, wp, lp);
+}
+
+bool ParseOptions(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        std::string v = i + 1 < argc ? argv[i + 1] : "";
+        bool hasValue = i + 1 < argc;
+        if (a == "--kind" && hasValue) {
+            ++i;
+            g_opt.kindGiven = true;
+            if (v == "sakura")
+                g_opt.kind = Kind::Sakura;
+            else if (v == "embryo")
+                g_opt.kind = Kind::Embryo;
+            else if (v == "ssp")
+                g_opt.kind = Kind::Ssp;
+            else if (v == "other")
+                g_opt.kind = Kind::Other;
+            else
+                return false;
+        } else if (a == "--items" && hasValue) {
+            g_opt.items = atoi(argv[++i]);
+            if (g_opt.items < 1)
+                return false;
+        } else if (a == "--first" && hasValue && (v == "dev" || v == "headline" || v == "plain")) {
+            g_opt.first = argv[++i];
+        } else if (a == "--menu-owner" && hasValue && (v == "tputil" || v == "tmainform")) {
+            g_opt.menuOwner = argv[++i];
+        } else if (a == "--sakura" && hasValue) {
+            ++i;
+            g_opt.sakuraGiven = true;
+            if (v == "normal")
+                g_opt.sakura = Sakura::Normal;
+            else if (v == "none")
+                g_opt.sakura = Sakura::None;
+            else if (v == "nohwnd")
+                g_opt.sakura = Sakura::NoHwnd;
+            else if (v == "foreign")
+                g_opt.sakura = Sakura::Foreign;
+            else if (v == "hostile")
+                g_opt.sakura = Sakura::Hostile;
+            else
+                return false;
+        } else if (a == "--sakura-size" && hasValue) {
+            g_opt.sakuraSize = strtoul(argv[++i], nullptr, 10);
+            if (g_opt.sakuraSize < 4)
+                return false;
+        } else if (a == "--foreign" && hasValue) {
+            g_opt.foreign =
+                reinterpret_cast<HWND>(static_cast<LONG_PTR>(strtol(argv[++i], nullptr, 10)));
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (!ParseOptions(argc, argv)) {
+        Out("ERROR usage: mkhost [--kind K] [--items N] [--first dev|headline|plain] "
+            "[--menu-owner tputil|tmainform] [--sakura normal|none|nohwnd|foreign|hostile] "
+            "[--sakura-size N] [--foreign HWND]");
+        return 2;
+    }
+    if (!g_opt.kindGiven)
+        g_opt.kind = KindFromImage();
+    const bool firstKind = g_opt.kind == Kind::Sakura || g_opt.kind == Kind::Embryo;
+    const bool ssp = g_opt.kind == Kind::Ssp;
+    if (g_opt.items < 0)
+        g_opt.items = ssp ? 8 : 6;
+    if (g_opt.first.empty())
+        g_opt.first = ssp ? "headline" : "plain";
+    if (g_opt.menuOwner.empty())
+        g_opt.menuOwner = ssp ? "tmainform" : "tputil";
+    if (!g_opt.sakuraGiven)
+        g_opt.sakura = firstKind ? Sakura::Normal : Sakura::None;
+
+    HINSTANCE inst = GetModuleHandleA(nullptr);
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = HostProc;
+    wc.hInstance = inst;
+    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    wc.lpszClassName = "Tmainform";
+    RegisterClassA(&wc);
+    wc.lpszClassName = "TPUtilWindow";
+    RegisterClassA(&wc);
+    wc.lpfnWndProc = CommandProc;
+    wc.lpszClassName = "MkHostCommands";
+    RegisterClassA(&wc);
+
+    g_commands = CreateWindowExA(0, "MkHostCommands", "mkhost", WS_OVERLAPPED, 0, 0, 0, 0, nullptr,
+                                 nullptr, inst, nullptr);
+    if (!ssp || g_opt.menuOwner == "tputil")
+        g_tputil = CreateWindowExA(0, "TPUtilWindow", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                   inst, nullptr);
+    g_mainform = CreateWindowExA(WS_EX_TOOLWINDOW | WS_EX_ACCEPTFILES, "Tmainform",
+                                 Format("mkhost %s", KindName(g_opt.kind)).c_str(),
+                                 WS_POPUP | WS_VISIBLE | WS_BORDER, 40, 40, 200, 160, nullptr,
+                                 nullptr, inst, nullptr);
+    DragAcceptFiles(g_mainform, TRUE);
+    g_menuOwner = g_opt.menuOwner == "tputil" ? g_tputil : g_mainform;
+    BuildContextMenu();
+    PublishSakura();
+
+    Out(Format("READY pid=%lu kind=%s tmainform=%ld tputil=%ld", GetCurrentProcessId(),
+               KindName(g_opt.kind), H(g_mainform), H(g_tputil)));
+    StartStdinReader(g_commands);
+
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    if (g_codeHook)
+        UnhookWindowsHookEx(g_codeHook);
+    if (g_mapping)
+        CloseHandle(g_mapping);
+    DestroyMenu(g_contextMenu);
+    return 0;
+}
