@@ -46,6 +46,10 @@ void RunMemoryClean(const std::u16string& switch_text, bool show_window) {
     int32_t drawn = 0;  // Q
     for (int32_t i = 1; i <= plan.count; ++i) {
         BlockHandle* row = BlockHandles + static_cast<size_t>(i) * (kBlocksPerStep + 1);
+        // P depends on the step only; the label is still set after every block, which costs a
+        // comparison when its text has not changed.
+        int32_t percent = ProgressPercent(i, plan.exact);
+        std::wstring label = Wide(PercentLabel(percent));
         for (int32_t j = 1; j <= kBlocksPerStep; ++j) {
             // The blocks are only held, never written: a failed claim (0) is stored as well
             // and later handed to GlobalFree, which ignores it.
@@ -53,8 +57,7 @@ void RunMemoryClean(const std::u16string& switch_text, bool show_window) {
                 reinterpret_cast<intptr_t>(GlobalAlloc(GMEM_FIXED, kBlockBytes)));
             if (j % 100 == 0)
                 forms::DoEvents();
-            int32_t percent = ProgressPercent(i, plan.exact);
-            Form1.Picture1.SetLabelText(Wide(PercentLabel(percent)));
+            Form1.Picture1.SetLabelText(label);
             if (percent != drawn) {
                 DrawSlice(drawn, percent);
                 drawn = percent;
