@@ -48,6 +48,12 @@ long H(const void* h) {
     return static_cast<long>(reinterpret_cast<LONG_PTR>(h));
 }
 
+// The suite's plug-in files end in ".mkp"; a dropped one is "installed".
+bool IsPluginFile(const char* path) {
+    int n = lstrlenA(path);
+    return n > 4 && lstrcmpiA(path + n - 4, ".mkp") == 0;
+}
+
 HMENU BuildSuiteMenu() {
     HMENU m = CreatePopupMenu();
     AppendMenuW(m, MF_STRING, 1000, L"メモリ情報(&M)");
@@ -117,6 +123,11 @@ LRESULT CALLBACK ControllerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             GetWindowTextA(hwnd, title, sizeof title);
             Out(Format("WM_USER+4 wParam=%ld title=", static_cast<long>(wp)) + SjisToUtf8(title));
             SetWindowTextA(hwnd, MK_CONTROLLER_TITLE);
+            if (IsPluginFile(title) && g_lib.MKShowMKIOK) {
+                // Taken as one of the suite's plug-in files: the mascot says so shortly.
+                Out("INSTALL " + SjisToUtf8(title));
+                Out(Format("MKShowMKIOK result=%d", g_lib.MKShowMKIOK(reinterpret_cast<HWND>(wp))));
+            }
             return 0;
         }
         case WM_COPYDATA:
