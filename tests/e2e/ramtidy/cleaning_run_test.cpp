@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <regex>
 
 #include "ramtidy_e2e.h"
@@ -99,7 +100,10 @@ TEST(RamtidyCleaningRun, ClosingTheWindowDoesNotStopTheRun) {
     SettingGuard::Remove();
     MascotSink sink;
     Memory before = ReadMemory();
-    auto child = StartRamtidy(L"MK" + std::to_wstring(sink.handle()) + L" " + OnePercentSwitch());
+    // A run of 800 steps, long enough to be closed in its middle.
+    double steps_per_percent = RoundHalfEven(ReadMemory().total / 1024.0) / 1024.0 / 100;
+    std::wstring sw = L"/" + std::to_wstring(800.25 / steps_per_percent);
+    auto child = StartRamtidy(L"MK" + std::to_wstring(sink.handle()) + L" " + sw);
     ASSERT_TRUE(child);
     HWND form1 = nullptr;
     ASSERT_TRUE(mk::test::WaitUntil([&] {
@@ -108,6 +112,18 @@ TEST(RamtidyCleaningRun, ClosingTheWindowDoesNotStopTheRun) {
             form1 = shown[0];
         return form1 != nullptr || child->Wait(0) != STILL_ACTIVE;
     }));
+    if (form1) {
+        // The status window: a tool window of fixed size, client area 4695 x 390 twips.
+        EXPECT_TRUE(GetWindowLongW(form1, GWL_EXSTYLE) & WS_EX_TOOLWINDOW);
+        EXPECT_FALSE(GetWindowLongW(form1, GWL_STYLE) & (WS_THICKFRAME | WS_MINIMIZEBOX));
+        HDC dc = GetDC(nullptr);
+        int dpi = GetDeviceCaps(dc, LOGPIXELSX);
+        ReleaseDC(nullptr, dc);
+        RECT client;
+        GetClientRect(form1, &client);
+        EXPECT_EQ(client.right, static_cast<LONG>(RoundHalfEven(4695.0 * dpi / 1440)));
+        EXPECT_EQ(client.bottom, static_cast<LONG>(RoundHalfEven(390.0 * dpi / 1440)));
+    }
     DWORD_PTR result = 0;
     bool closed_mid_run = form1 &&
                           SendMessageTimeoutW(form1, WM_CLOSE, 0, 0, SMTO_NORMAL, 30000, &result) &&
@@ -118,6 +134,8 @@ TEST(RamtidyCleaningRun, ClosingTheWindowDoesNotStopTheRun) {
     ASSERT_EQ(got.size(), 1u);
     CheckCleanReport(got[0], before, after);
     EXPECT_TRUE(got[0].sender_is_window);
+    if (!closed_mid_run)
+        std::printf("note: the run ended before it could be closed\n");
     if (closed_mid_run) {
         EXPECT_EQ(got[0].from, static_cast<long>(reinterpret_cast<intptr_t>(form1)));
         EXPECT_FALSE(got[0].sender_visible);
