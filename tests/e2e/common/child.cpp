@@ -140,6 +140,18 @@ bool Child::Expect(const std::string& prefix, std::string* line, DWORD timeout_m
     }
 }
 
+std::vector<std::string> Child::Collect(const std::string& prefix, DWORD timeout_ms) {
+    size_t from;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        from = cursor_;
+    }
+    if (!Expect(prefix, nullptr, timeout_ms))
+        return {};
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::vector<std::string>(lines_.begin() + from, lines_.begin() + cursor_);
+}
+
 std::vector<std::string> Child::Unread(DWORD quiet_ms) {
     if (quiet_ms)
         Sleep(quiet_ms);

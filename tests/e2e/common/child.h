@@ -33,6 +33,9 @@ public:
     // Waits for the first unread line that begins with `prefix`; it and every unread line
     // before it count as read. Returns false on time-out or when the child's output ended.
     bool Expect(const std::string& prefix, std::string* line = nullptr, DWORD timeout_ms = 15000);
+    // Like Expect, but returns every unread line up to and including the match (nothing on
+    // time-out, and then nothing counts as read).
+    std::vector<std::string> Collect(const std::string& prefix, DWORD timeout_ms = 15000);
     // Lines received and not yet read, waiting `quiet_ms` for more first.
     std::vector<std::string> Unread(DWORD quiet_ms = 0);
     // Every line received so far.

@@ -1,0 +1,52 @@
+// The stand-ins, started for the whole-suite tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "child.h"
+#include "winutil.h"
+
+namespace mk::test {
+
+struct Running {
+    std::unique_ptr<Child> child;
+    std::string ready;  // the READY line
+
+    static Running Start(const std::wstring& exe, const std::wstring& args = L"") {
+        Running r;
+        r.child = Child::Start(BinPath(exe), args);
+        if (r.child)
+            r.child->Expect("READY ", &r.ready);
+        return r;
+    }
+    bool ok() const { return child && !ready.empty(); }
+    long Get(const std::string& key) const { return FieldLong(ready, key); }
+    std::string Ask(const std::string& command, const std::string& answer,
+                    DWORD timeout_ms = 30000) {
+        std::string line;
+        child->Send(command);
+        return child->Expect(answer, &line, timeout_ms) ? line : std::string();
+    }
+    // Every line received since the last read, after an echo round trip: all that the
+    // program did for the commands sent before.
+    std::vector<std::string> Sync(const std::string& token = "sync") {
+        child->Send("echo " + token);
+        return child->Collect("ECHO " + token, 300000);
+    }
+};
+
+// Lines of `lines` that begin with `prefix`.
+inline std::vector<std::string> Starting(const std::vector<std::string>& lines,
+                                         const std::string& prefix) {
+    std::vector<std::string> out;
+    for (const auto& l : lines)
+        if (l.compare(0, prefix.size(), prefix) == 0)
+            out.push_back(l);
+    return out;
+}
+
+}  // namespace mk::test
