@@ -26,13 +26,17 @@
 //   dumpmenu               print the context menu
 //   command ID [HIGH] [tputil|tmainform]   post WM_COMMAND to the menu owner (or the window)
 //   drop [tputil|tmainform] PATH[|PATH...] post WM_DROPFILES with a real drop handle
+//   hooked                 wait (at most 10 s) until the system has mapped mkhook.dll into
+//                          this process, then print "HOOKED mkhook=0|1"
 //   hookcode               pass the next WM_INITMENU down the hook chain with code 1
+//   image                  print the executable name the process snapshot reports for it
 //   settle                 wait (at most 10 s) until no thread that began in mkhook.dll is
 //                          left, then print "SETTLED threads=N mkhook=0|1"
 //   quit                   end (also at the end of input)
 #include <windows.h>
 #include <shellapi.h>
 #include <shlobj.h>
+#include <tlhelp32.h>
 
 #include <cstdlib>
 #include <string>
@@ -71,7 +75,12 @@ HANDLE g_mapping;
 HHOOK g_codeHook;
 bool g_codeArmed;
 bool g_trackingMenu;
+bool g_inMenuLoop;
+// Command lines that arrive while the menu's modal loop runs: they wait for its end, so that
+// the output keeps the order of the commands.
+std::vector<std::string> g_deferred;
 const UINT_PTR kMenuTimer = 1;
+const UINT WM_MK_AFTER_QUEUE = WM_APP + 1;
 
 const char* KindName(Kind k) {
     switch (k) {
@@ -115,6 +124,8 @@ Kind KindFromImage() {
     return Kind::Other;
 }
 
+void RunCommand(const std::string& line);
+
 // ---- the context menu -------------------------------------------------------------------
 
 std::string FirstItemText() {
@@ -153,13 +164,19 @@ void ShowContextMenu() {
     POINT pt = {60, 60};
     SetForegroundWindow(g_menuOwner);
     g_trackingMenu = true;
+    g_inMenuLoop = true;
     // Closes the menu should WM_ENTERIDLE never come.
     SetTimer(g_menuOwner, kMenuTimer, 3000, nullptr);
     TrackPopupMenu(g_contextMenu, TPM_LEFTALIGN | TPM_RIGHTBUTTON, pt.x, pt.y, 0, g_menuOwner,
                    nullptr);
     KillTimer(g_menuOwner, kMenuTimer);
     g_trackingMenu = false;
+    g_inMenuLoop = false;
     DumpMenu("closed");
+    std::vector<std::string> deferred;
+    deferred.swap(g_deferred);
+    for (const auto& line : deferred)
+        RunCommand(line);
 }
 
 // Seen from inside the open menu, then closed without a choice.
@@ -270,6 +287,45 @@ HWND NamedWindow(const std::string& name, HWND fallback) {
     return fallback;
 }
 
+// The executable name the process snapshot reports, as the hook library sees it.
+int ImageNameOf(DWORD pid, char* path) {
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snap == INVALID_HANDLE_VALUE)
+        return 0;
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    int found = 0;
+    for (BOOL ok = Process32First(snap, &entry); ok && !found; ok = Process32Next(snap, &entry)) {
+        if (entry.th32ProcessID == pid) {
+            lstrcpynA(path, entry.szExeFile, MAX_PATH);
+            found = 1;
+        }
+    }
+    CloseHandle(snap);
+    return found;
+}
+
+// The system maps a global hook's library into a process on the way of some message; which
+// one is up to the system (Wine maps it a message or two late). Tests wait for it here, so
+// that the first message they care about finds the library in place.
+void WaitForHookLibrary() {
+    DWORD start = GetTickCount();
+    HMODULE hook = GetModuleHandleA("mkhook.dll");
+    for (int i = 0; i < 500 && !hook; ++i) {
+        SendMessageA(g_mainform, WM_NULL, 0, 0);
+        // Only the main window's messages are taken from the queue: the command lines, posted
+        // to another window, wait their turn.
+        PostMessageA(g_mainform, WM_NULL, 0, 0);
+        MSG msg;
+        while (PeekMessageA(&msg, g_mainform, 0, 0, PM_REMOVE))
+            DispatchMessageA(&msg);
+        hook = GetModuleHandleA("mkhook.dll");
+        if (!hook)
+            Sleep(20);
+    }
+    Out(Format("HOOKED mkhook=%d ms=%lu", hook ? 1 : 0, GetTickCount() - start));
+}
+
 void Settle() {
     HMODULE hook = GetModuleHandleA("mkhook.dll");
     int threads = CountThreadsStartedIn(hook);
@@ -283,8 +339,14 @@ void Settle() {
 void RunCommand(const std::string& line) {
     std::string rest = line;
     std::string cmd = NextWord(rest);
-    if (cmd == "echo") {
-        Out("ECHO " + (rest.empty() ? rest : rest.substr(1)));
+    if (cmd == "echo" || cmd == "settle") {
+        // Posted once more, so that it runs after every message the commands before it posted.
+        PostMessageA(g_commands, WM_MK_AFTER_QUEUE, 0,
+                     reinterpret_cast<LPARAM>(new std::string(line)));
+    } else if (cmd == "image") {
+        char path[MAX_PATH] = "";
+        int found = ImageNameOf(GetCurrentProcessId(), path);
+        Out(Format("IMAGE found=%d exe=", found) + SjisToUtf8(path));
     } else if (cmd == "quit") {
         PostQuitMessage(0);
     } else if (cmd == "menu") {
@@ -335,14 +397,14 @@ void RunCommand(const std::string& line) {
                 GlobalFree(h);
             Out("ERROR drop not posted");
         }
+    } else if (cmd == "hooked") {
+        WaitForHookLibrary();
     } else if (cmd == "hookcode") {
         if (!g_codeHook)
             g_codeHook =
                 SetWindowsHookExA(WH_CALLWNDPROC, CodeHookProc, nullptr, GetCurrentThreadId());
         g_codeArmed = g_codeHook != nullptr;
         Out(Format("HOOKCODE armed=%d", g_codeArmed ? 1 : 0));
-    } else if (cmd == "settle") {
-        Settle();
     } else if (!cmd.empty()) {
         Out("ERROR unknown command " + cmd);
     }
@@ -400,10 +462,24 @@ LRESULT CALLBACK HostProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 LRESULT CALLBACK CommandProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
         case WM_MK_STDIN_LINE:
-            RunCommand(TakeCommand(lp));
+            if (g_inMenuLoop)
+                g_deferred.push_back(TakeCommand(lp));
+            else
+                RunCommand(TakeCommand(lp));
             return 0;
+        case WM_MK_AFTER_QUEUE: {
+            std::string rest = TakeCommand(lp);
+            if (NextWord(rest) == "settle")
+                Settle();
+            else
+                Out("ECHO " + (rest.empty() ? rest : rest.substr(1)));
+            return 0;
+        }
         case WM_MK_STDIN_EOF:
-            PostQuitMessage(0);
+            if (g_inMenuLoop)
+                g_deferred.push_back("quit");
+            else
+                PostQuitMessage(0);
             return 0;
     }
     return DefWindowProcA(hwnd, msg, wp, lp);

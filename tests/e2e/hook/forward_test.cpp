@@ -1,0 +1,190 @@
+// Commands chosen from the suite's pop-up and files dropped on the mascot, passed on to the
+// controller; and the host still handling each of them itself.
+#include <gtest/gtest.h>
+
+#include "host_fixture.h"
+
+using namespace mk::test;
+
+namespace {
+
+std::string Command(long mascot, int id) {
+    return "WM_USER+0 wParam=" + Dec(mascot) + " lParam=" + std::to_string(id);
+}
+
+std::string Drop(long mascot, const std::string& path) {
+    return "WM_USER+4 wParam=" + Dec(mascot) + " title=" + path;
+}
+
+std::vector<std::string> Forwarded(Host& host, Controller& ctl, const char* prefix) {
+    host.Settle();
+    return WithPrefix(ControllerLines(ctl), prefix);
+}
+
+}  // namespace
+
+TEST(CommandForwarding, FirstKindForwardsIdentifiersFrom1000WithTheListedMascotWindow) {
+    ControllerSession session;
+    Controller& ctl = session.ctl;
+    ASSERT_TRUE(ctl.ok());
+    for (const wchar_t* exe : {L"sakura.exe", L"embryo.exe"}) {
+        SCOPED_TRACE(testing::Message() << exe);
+        Host host = Host::Start(exe);
+        ASSERT_TRUE(host.ok());
+        struct Case {
+            const char* command;
+            int forwarded;  // identifier, or -1
+        } cases[] = {
+            {"command 999 0 tputil", -1},      {"command 1000 0 tputil", 1000},
+            {"command 65535 0 tputil", 65535}, {"command 1000 1 tputil", 1000},
+            {"command 1000 0 tputil", 1000},  // again: no flag involved
+            {"command 0 0 tputil", -1},        {"command 1000 0 tmainform", -1},
+        };
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.command);
+            auto lines = host.Do(c.command);
+            // The host's own window procedure gets the command in any case.
+            EXPECT_EQ(WithPrefix(lines, "HOST WM_COMMAND ").size(), 1u);
+            auto sent = Forwarded(host, ctl, "WM_USER+0 ");
+            if (c.forwarded < 0) {
+                EXPECT_TRUE(sent.empty());
+            } else {
+                // The main window listed in "Sakura", not the utility window that got it.
+                EXPECT_EQ(sent, (std::vector<std::string>{Command(host.tmainform, c.forwarded)}));
+            }
+        }
+        EXPECT_TRUE(host.Quit());
+    }
+}
+
+TEST(CommandForwarding, SspForwardsOnlyTheFirstCommandAfterAnInsertion) {
+    ControllerSession session;
+    Controller& ctl = session.ctl;
+    ASSERT_TRUE(ctl.ok());
+    Host ssp = Host::Start(L"ssp.exe");
+    ASSERT_TRUE(ssp.ok());
+    // Before any insertion nothing is the suite's.
+    ssp.Do("command 1000");
+    EXPECT_TRUE(Forwarded(ssp, ctl, "WM_USER+0 ").empty());
+
+    ssp.Do("initmenu");
+    ssp.Do("menuclose");  // the close leaves the command pending
+    ssp.Do("command 1000 1");
+    EXPECT_EQ(Forwarded(ssp, ctl, "WM_USER+0 "),
+              (std::vector<std::string>{Command(ssp.tmainform, 1000)}));
+    ssp.Do("command 1001");
+    EXPECT_TRUE(Forwarded(ssp, ctl, "WM_USER+0 ").empty());
+
+    // A host command first clears the flag: the suite's command after it is not forwarded.
+    ssp.Do("initmenu");
+    ssp.Do("command 500");
+    ssp.Do("command 1200");
+    EXPECT_TRUE(Forwarded(ssp, ctl, "WM_USER+0 ").empty());
+
+    ssp.Do("initmenu");
+    ssp.Do("command 65535");
+    EXPECT_EQ(Forwarded(ssp, ctl, "WM_USER+0 "),
+              (std::vector<std::string>{Command(ssp.tmainform, 65535)}));
+    // Every command reached the host's window procedure.
+    EXPECT_TRUE(ssp.Quit());
+    EXPECT_EQ(WithPrefix(ssp.child->All(), "HOST WM_COMMAND window=tmainform ").size(), 6u);
+}
+
+TEST(CommandForwarding, FirstKindNeedsItsWindowListedInSharedMemory) {
+    ControllerSession session;
+    Controller& ctl = session.ctl;
+    ASSERT_TRUE(ctl.ok());
+    {
+        // A window of another process listed first: the host's own one is used.
+        Host host = Host::Start(L"sakura.exe", L"--sakura foreign");
+        ASSERT_TRUE(host.ok());
+        host.Do("command 1000 0 tputil");
+        EXPECT_EQ(Forwarded(host, ctl, "WM_USER+0 "),
+                  (std::vector<std::string>{Command(host.tmainform, 1000)}));
+        EXPECT_TRUE(host.Quit());
+    }
+    for (const wchar_t* args : {L"--sakura nohwnd", L"--sakura none"}) {
+        SCOPED_TRACE(testing::Message() << args);
+        Host host = Host::Start(L"sakura.exe", args);
+        ASSERT_TRUE(host.ok());
+        host.Do("command 1000 0 tputil");
+        EXPECT_TRUE(Forwarded(host, ctl, "WM_USER+0 ").empty());
+        EXPECT_TRUE(host.Quit());
+    }
+}
+
+TEST(DropForwarding, SspForwardsEverySecondDropFirstPathOnly) {
+    ControllerSession session;
+    Controller& ctl = session.ctl;
+    ASSERT_TRUE(ctl.ok());
+    Host ssp = Host::Start(L"ssp.exe", L"--menu-owner tputil");
+    ASSERT_TRUE(ssp.ok());
+    const std::string first = "C:\\ゴースト\\プラグイン.nar";
+    auto lines = ssp.Do("drop tmainform " + first + "|C:\\second.txt|C:\\third.txt");
+    // The host itself gets the whole drop.
+    EXPECT_EQ(WithPrefix(lines, "HOST WM_DROPFILES window=tmainform count=3").size(), 1u);
+    EXPECT_EQ(WithPrefix(lines, "HOST   path=").size(), 3u);
+    // The title carried the first path when WM_USER+4 arrived.
+    EXPECT_EQ(WithPrefix(ControllerLines(ctl), "WM_USER+4 "),
+              (std::vector<std::string>{Drop(ssp.tmainform, first)}));
+
+    // A drop on a window of another class is ignored and does not count.
+    EXPECT_EQ(
+        WithPrefix(ssp.Do("drop tputil C:\\util.txt"), "HOST WM_DROPFILES window=tputil").size(),
+        1u);
+    ssp.Do("drop tmainform C:\\2.txt");
+    ssp.Do("drop tmainform C:\\3.txt");
+    ssp.Do("drop tmainform C:\\4.txt");
+    ssp.Do("drop tmainform C:\\5.txt");
+    EXPECT_EQ(WithPrefix(ControllerLines(ctl), "WM_USER+4 "),
+              (std::vector<std::string>{Drop(ssp.tmainform, "C:\\3.txt"),
+                                        Drop(ssp.tmainform, "C:\\5.txt")}));
+    EXPECT_TRUE(ssp.Quit());
+}
+
+TEST(DropForwarding, FirstKindForwardsEachDropWithTheListedMascotWindow) {
+    ControllerSession session;
+    Controller& ctl = session.ctl;
+    ASSERT_TRUE(ctl.ok());
+    for (const wchar_t* exe : {L"sakura.exe", L"embryo.exe"}) {
+        SCOPED_TRACE(testing::Message() << exe);
+        Host host = Host::Start(exe, L"--sakura foreign");
+        ASSERT_TRUE(host.ok());
+        host.Do("drop C:\\a.txt|C:\\b.txt");
+        host.Do("drop C:\\c.txt");
+        EXPECT_EQ(WithPrefix(ControllerLines(ctl), "WM_USER+4 "),
+                  (std::vector<std::string>{Drop(host.tmainform, "C:\\a.txt"),
+                                            Drop(host.tmainform, "C:\\c.txt")}));
+        // The utility window is not where files are dropped.
+        auto lines = host.Do("drop tputil C:\\d.txt");
+        EXPECT_EQ(WithPrefix(lines, "HOST WM_DROPFILES window=tputil count=1").size(), 1u);
+        EXPECT_TRUE(WithPrefix(ControllerLines(ctl), "WM_USER+4 ").empty());
+        EXPECT_TRUE(host.Quit());
+    }
+    // No listed window of the process: nothing is sent.
+    Host host = Host::Start(L"sakura.exe", L"--sakura nohwnd");
+    ASSERT_TRUE(host.ok());
+    auto lines = host.Do("drop C:\\a.txt");
+    EXPECT_EQ(WithPrefix(lines, "HOST WM_DROPFILES window=tmainform count=1").size(), 1u);
+    EXPECT_TRUE(WithPrefix(ControllerLines(ctl), "WM_USER+4 ").empty());
+    EXPECT_TRUE(host.Quit());
+}
+
+TEST(DropForwarding, OtherProcessesAreIgnored) {
+    ControllerSession session;
+    Controller& ctl = session.ctl;
+    ASSERT_TRUE(ctl.ok());
+    for (const wchar_t* args : {L"--kind ssp", L"--kind sakura --sakura normal"}) {
+        SCOPED_TRACE(testing::Message() << args);
+        Host host = Host::Start(L"mkhost.exe", args);
+        ASSERT_TRUE(host.ok());
+        host.Do("drop C:\\a.txt");
+        host.Do("initmenu");
+        host.Do("command 1000");  // to the menu's owner
+        host.Settle();
+        auto sent = ControllerLines(ctl);
+        EXPECT_TRUE(WithPrefix(sent, "WM_USER+4 ").empty());
+        EXPECT_TRUE(WithPrefix(sent, "WM_USER+0 ").empty());
+        EXPECT_TRUE(host.Quit());
+    }
+}
