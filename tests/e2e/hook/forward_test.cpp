@@ -16,6 +16,13 @@ std::string Drop(long mascot, const std::string& path) {
     return "WM_USER+4 wParam=" + Dec(mascot) + " title=" + path;
 }
 
+int CountSuiteItemsAfterInit(Host& host) {
+    int n = 0;
+    for (const auto& item : host.Menu("initmenu", "init"))
+        n += item == "Mirekko(&F)";
+    return n;
+}
+
 std::vector<std::string> Forwarded(Host& host, Controller& ctl, const char* prefix) {
     host.Settle();
     return WithPrefix(ControllerLines(ctl), prefix);
@@ -187,4 +194,31 @@ TEST(DropForwarding, OtherProcessesAreIgnored) {
         EXPECT_TRUE(WithPrefix(sent, "WM_USER+0 ").empty());
         EXPECT_TRUE(host.Quit());
     }
+}
+
+TEST(DropForwarding, StateAdvancesWhileTheControllerWindowIsMissing) {
+    // With the hooks in place but no window titled "MK_GETMSG_WND", nothing arrives anywhere,
+    // the host goes on as usual, and the "ssp.exe" alternation counts the lost drop.
+    ControllerSession session;
+    Controller& ctl = session.ctl;
+    ASSERT_TRUE(ctl.ok());
+    Host ssp = Host::Start(L"ssp.exe");
+    ASSERT_TRUE(ssp.ok());
+    Host sakura = Host::Start(L"sakura.exe");
+    ASSERT_TRUE(sakura.ok());
+    ASSERT_FALSE(ctl.Ask("destroywindow", "WINDOW destroyed").empty());
+
+    EXPECT_EQ(WithPrefix(ssp.Do("drop C:\\lost.txt"), "HOST WM_DROPFILES ").size(), 1u);
+    // A worker whose send goes nowhere ends all the same.
+    EXPECT_EQ(WithPrefix(sakura.Do("command 1000 0 tputil"), "HOST WM_COMMAND ").size(), 1u);
+    sakura.Settle();
+    EXPECT_EQ(CountSuiteItemsAfterInit(sakura), 0);
+
+    ASSERT_FALSE(ctl.Ask("createwindow", "WINDOW hwnd=").empty());
+    ssp.Do("drop C:\\2.txt");
+    ssp.Do("drop C:\\3.txt");
+    EXPECT_EQ(WithPrefix(ControllerLines(ctl), "WM_USER+4 "),
+              (std::vector<std::string>{Drop(ssp.tmainform, "C:\\3.txt")}));
+    EXPECT_TRUE(ssp.Quit());
+    EXPECT_TRUE(sakura.Quit());
 }
