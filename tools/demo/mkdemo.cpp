@@ -194,6 +194,9 @@ int wmain(int argc, wchar_t** argv) {
     ctl.Wait("HookStart result=");
     std::string cready = ctl.Wait("READY ");
     long controller = FieldLong(cready, "hwnd");
+    // The system maps the library into the host on one of its next messages.
+    host.Send("hooked");
+    Check(Field(host.Wait("HOOKED "), "mkhook") == "1", "mkhook.dll runs inside the host");
 
     Step("2. The mascot's context menu opens: the hook inserts \"Mirekko(&F)\" at position 2");
     OpenMenu(host, ctl, 2, true);
@@ -255,6 +258,8 @@ int wmain(int argc, wchar_t** argv) {
     Proc sakura = StartProc("sakura.exe", L"sakura.exe", L"--first dev");
     std::string sready = sakura.Wait("READY ");
     long smascot = FieldLong(sready, "tmainform");
+    sakura.Send("hooked");
+    Check(Field(sakura.Wait("HOOKED "), "mkhook") == "1", "mkhook.dll runs inside the host");
     OpenMenu(sakura, ctl, 4, false);
     Command(sakura, ctl, 1000, smascot);
     sakura.Wait("COPYDATA ");

@@ -79,9 +79,16 @@ std::unique_ptr<Child> Child::Start(const std::wstring& exe, const std::wstring&
 }
 
 Child::~Child() {
-    Kill();
-    if (stdin_)
+    // The stand-ins end cleanly at the end of their input; the controller then calls
+    // HookExit. A killed controller would leave its hooks installed in the wineserver, and
+    // every later test would see each message hooked once more.
+    if (stdin_) {
         CloseHandle(stdin_);
+        stdin_ = nullptr;
+    }
+    if (process_)
+        WaitForSingleObject(process_, 3000);
+    Kill();
     if (reader_.joinable())
         reader_.join();
     if (stdout_)
