@@ -87,23 +87,6 @@ Proc StartProc(const std::string& name, const std::wstring& exe, const std::wstr
     return p;
 }
 
-std::vector<std::string> MenuItems(const std::string& line) {
-    std::vector<std::string> items;
-    std::string rest = Field(line, "items");
-    size_t pos = line.find("items=");
-    rest = pos == std::string::npos ? std::string() : line.substr(pos + 6);
-    size_t start = 0;
-    for (;;) {
-        size_t bar = rest.find('|', start);
-        items.push_back(
-            rest.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
-        if (bar == std::string::npos)
-            break;
-        start = bar + 1;
-    }
-    return items;
-}
-
 // Opens the host's context menu and checks where "Mirekko(&F)" went.
 void OpenMenu(Proc& host, Proc& controller, size_t position, bool removedAtClose) {
     host.Send("menu");

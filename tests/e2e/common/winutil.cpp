@@ -1,5 +1,7 @@
 #include "winutil.h"
 
+#include "text.h"
+
 #include <cstdlib>
 
 namespace mk::test {
@@ -50,25 +52,11 @@ std::vector<HWND> ChildWindows(HWND parent) {
     return found;
 }
 
-namespace {
-std::string Convert(const std::string& in, UINT from, UINT to) {
-    if (in.empty())
-        return std::string();
-    int wn = MultiByteToWideChar(from, 0, in.data(), static_cast<int>(in.size()), nullptr, 0);
-    std::wstring w(wn, L'\0');
-    MultiByteToWideChar(from, 0, in.data(), static_cast<int>(in.size()), &w[0], wn);
-    int n = WideCharToMultiByte(to, 0, w.data(), wn, nullptr, 0, nullptr, nullptr);
-    std::string out(n, '\0');
-    WideCharToMultiByte(to, 0, w.data(), wn, &out[0], n, nullptr, nullptr);
-    return out;
-}
-}  // namespace
-
 std::string Utf8ToSjis(const std::string& utf8) {
-    return Convert(utf8, CP_UTF8, 932);
+    return mk::tools::Utf8ToSjis(utf8);
 }
 std::string SjisToUtf8(const std::string& sjis) {
-    return Convert(sjis, 932, CP_UTF8);
+    return mk::tools::SjisToUtf8(sjis);
 }
 
 std::string HexDecode(const std::string& hex) {
@@ -93,6 +81,33 @@ std::string Field(const std::string& line, const std::string& key) {
         return line.substr(pos);
     size_t end = line.find(' ', pos);
     return line.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+}
+
+std::vector<std::string> WithPrefix(const std::vector<std::string>& lines,
+                                    const std::string& prefix) {
+    std::vector<std::string> out;
+    for (const auto& line : lines)
+        if (line.compare(0, prefix.size(), prefix) == 0)
+            out.push_back(line);
+    return out;
+}
+
+std::vector<std::string> MenuItems(const std::string& line) {
+    std::vector<std::string> items;
+    size_t pos = line.find(" items=");
+    if (pos == std::string::npos)
+        return items;
+    std::string rest = line.substr(pos + 7);
+    size_t start = 0;
+    for (;;) {
+        size_t bar = rest.find('|', start);
+        items.push_back(
+            rest.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
+        if (bar == std::string::npos)
+            break;
+        start = bar + 1;
+    }
+    return items;
 }
 
 long FieldLong(const std::string& line, const std::string& key) {

@@ -26,6 +26,12 @@ std::string HexDecode(const std::string& hex);
 std::string Field(const std::string& line, const std::string& key);
 long FieldLong(const std::string& line, const std::string& key);
 
+// The lines of `lines` that begin with `prefix`.
+std::vector<std::string> WithPrefix(const std::vector<std::string>& lines,
+                                    const std::string& prefix);
+// The items of a host's "MENU <when> count=N items=a|b|c" line.
+std::vector<std::string> MenuItems(const std::string& line);
+
 }  // namespace mk::test
 
 namespace mk::test {

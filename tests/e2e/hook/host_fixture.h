@@ -36,34 +36,6 @@ inline std::vector<std::string> LinesUntilEcho(Child& child, const std::string& 
     }
 }
 
-inline std::vector<std::string> WithPrefix(const std::vector<std::string>& lines,
-                                           const std::string& prefix) {
-    std::vector<std::string> out;
-    for (const auto& line : lines)
-        if (line.compare(0, prefix.size(), prefix) == 0)
-            out.push_back(line);
-    return out;
-}
-
-// The items of a "MENU <when> count=N items=a|b|c" line.
-inline std::vector<std::string> MenuItems(const std::string& line) {
-    std::vector<std::string> items;
-    size_t pos = line.find(" items=");
-    if (pos == std::string::npos)
-        return items;
-    std::string rest = line.substr(pos + 7);
-    size_t start = 0;
-    for (;;) {
-        size_t bar = rest.find('|', start);
-        items.push_back(
-            rest.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
-        if (bar == std::string::npos)
-            break;
-        start = bar + 1;
-    }
-    return items;
-}
-
 struct Host {
     std::unique_ptr<Child> child;
     long pid = 0;

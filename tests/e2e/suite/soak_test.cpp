@@ -73,13 +73,13 @@ TEST(Soak, FiveHundredCommandsAndTwoHundredDropsReachTheControllerExactlyOnce) {
         EXPECT_EQ(FieldLong(host.Ask("settle", "SETTLED "), "threads"), 0);
 
         // The host's own window procedure got every message unchanged, in order.
-        auto commands = Starting(lines, "HOST WM_COMMAND ");
+        auto commands = WithPrefix(lines, "HOST WM_COMMAND ");
         ASSERT_EQ(commands.size(), sent.size());
         for (size_t i = 0; i < sent.size(); ++i) {
             EXPECT_EQ(static_cast<unsigned>(FieldLong(commands[i], "id")), sent[i].first);
             EXPECT_EQ(static_cast<unsigned>(FieldLong(commands[i], "high")), sent[i].second);
         }
-        EXPECT_EQ(Starting(lines, "HOST WM_DROPFILES ").size(), static_cast<size_t>(plan.drops));
+        EXPECT_EQ(WithPrefix(lines, "HOST WM_DROPFILES ").size(), static_cast<size_t>(plan.drops));
         for (const auto& l : lines)
             EXPECT_NE(l.rfind("ERROR", 0), 0u) << l;
         host.child->Send("quit");
@@ -90,7 +90,7 @@ TEST(Soak, FiveHundredCommandsAndTwoHundredDropsReachTheControllerExactlyOnce) {
     ASSERT_FALSE(lines.empty());
     // Commands: worker threads may deliver them out of order, so they are counted.
     std::map<long, int> seen;
-    for (const auto& l : Starting(lines, "WM_USER+0 ")) {
+    for (const auto& l : WithPrefix(lines, "WM_USER+0 ")) {
         long id = FieldLong(l, "lParam");
         ++seen[id];
         EXPECT_EQ(FieldLong(l, "wParam"), mascot_of_id[id]) << l;
@@ -100,7 +100,7 @@ TEST(Soak, FiveHundredCommandsAndTwoHundredDropsReachTheControllerExactlyOnce) {
         EXPECT_EQ(seen[id], 1) << "command " << id;
 
     // Drops are sent from the host's own thread, so they arrive in order.
-    auto drops = Starting(lines, "WM_USER+4 ");
+    auto drops = WithPrefix(lines, "WM_USER+4 ");
     ASSERT_EQ(drops.size(), forwarded_drops.size());
     for (size_t i = 0; i < drops.size(); ++i) {
         EXPECT_EQ(Field(drops[i], "title"), forwarded_drops[i].first);

@@ -39,14 +39,4 @@ struct Running {
     }
 };
 
-// Lines of `lines` that begin with `prefix`.
-inline std::vector<std::string> Starting(const std::vector<std::string>& lines,
-                                         const std::string& prefix) {
-    std::vector<std::string> out;
-    for (const auto& l : lines)
-        if (l.compare(0, prefix.size(), prefix) == 0)
-            out.push_back(l);
-    return out;
-}
-
 }  // namespace mk::test
