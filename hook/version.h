@@ -13,8 +13,9 @@
 
 #define MKHOOK_STR2(x) #x
 #define MKHOOK_STR(x) MKHOOK_STR2(x)
-#define MKHOOK_VERSION_TEXT                                                        \
-    MKHOOK_STR(MKHOOK_VERSION_MAJOR) ", " MKHOOK_STR(MKHOOK_VERSION_MINOR) ", " \
-        MKHOOK_STR(MKHOOK_VERSION_PATCH) ", " MKHOOK_STR(MKHOOK_VERSION_BUILD)
+#define MKHOOK_VERSION_TEXT                                                                      \
+    MKHOOK_STR(MKHOOK_VERSION_MAJOR)                                                             \
+    ", " MKHOOK_STR(MKHOOK_VERSION_MINOR) ", " MKHOOK_STR(MKHOOK_VERSION_PATCH) ", " MKHOOK_STR( \
+        MKHOOK_VERSION_BUILD)
 
 #endif

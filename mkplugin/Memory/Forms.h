@@ -22,7 +22,7 @@ void RunUntilLastFormCloses();
 int LiveForms();
 
 class Form {
-  public:
+public:
     Form() = default;
     Form(const Form&) = delete;
     Form& operator=(const Form&) = delete;
@@ -44,7 +44,7 @@ class Form {
     // A button child was clicked; the argument is its control identifier.
     std::function<void(int)> on_click;
 
-  private:
+private:
     static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
     HWND hwnd_ = nullptr;
     HWND focus_ = nullptr;  // the child that gets the focus back on activation
@@ -54,7 +54,7 @@ class Form {
 // It also paints one transparent label over its picture, which is far cheaper than a label
 // window of its own: changing the text repaints only when the text really changes.
 class PictureBox {
-  public:
+public:
     PictureBox() = default;
     PictureBox(const PictureBox&) = delete;
     PictureBox& operator=(const PictureBox&) = delete;
@@ -76,7 +76,7 @@ class PictureBox {
     const std::wstring& label_text() const { return label_text_; }
     HWND hwnd() const { return hwnd_; }
 
-  private:
+private:
     static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
     void Paint();
     HWND hwnd_ = nullptr;
@@ -91,25 +91,25 @@ class PictureBox {
 
 // Check box and push button: standard Win32 buttons in the system's message font.
 class CheckBox {
-  public:
+public:
     bool Create(HWND parent, int id, const wchar_t* caption, double left, double top, double width,
                 double height);
     int Value() const;  // 0 unchecked, 1 checked, 2 grey
     void SetValue(int value);
     HWND hwnd() const { return hwnd_; }
 
-  private:
+private:
     HWND hwnd_ = nullptr;
 };
 
 class CommandButton {
-  public:
+public:
     // Neither the default nor the cancel button of its form.
     bool Create(HWND parent, int id, const wchar_t* caption, double left, double top, double width,
                 double height);
     HWND hwnd() const { return hwnd_; }
 
-  private:
+private:
     HWND hwnd_ = nullptr;
 };
 

@@ -17,13 +17,13 @@ enum class ErrorCode : int {
 };
 
 class RuntimeError : public std::runtime_error {
-  public:
+public:
     // `detail` is plain ASCII and says what the program was doing.
     RuntimeError(ErrorCode code, const std::string& detail)
         : std::runtime_error(detail), code_(code) {}
     ErrorCode code() const { return code_; }
 
-  private:
+private:
     ErrorCode code_;
 };
 

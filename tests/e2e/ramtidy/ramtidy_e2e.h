@@ -26,7 +26,7 @@ struct Received {
 
 // A window on a thread of its own that takes SSTP requests as the mascot window would.
 class MascotSink {
-  public:
+public:
     MascotSink();
     ~MascotSink();
     MascotSink(const MascotSink&) = delete;
@@ -35,7 +35,7 @@ class MascotSink {
     long handle() const { return static_cast<long>(reinterpret_cast<intptr_t>(hwnd_)); }
     std::vector<Received> Requests();
 
-  private:
+private:
     static DWORD WINAPI Thread(LPVOID self);
     static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM);
     HANDLE thread_ = nullptr;
@@ -47,14 +47,14 @@ class MascotSink {
 
 // The saved "ShowWnd" setting of the prefix's current user; restored when the guard goes.
 class SettingGuard {
-  public:
+public:
     SettingGuard();
     ~SettingGuard();
     static std::optional<std::wstring> Get();
     static void Set(const std::wstring& text);
     static void Remove();
 
-  private:
+private:
     std::optional<std::wstring> saved_;
 };
 
