@@ -3,6 +3,11 @@
 // pattern recognition off, or the compiler would turn the loops back into calls to themselves.
 #include <stddef.h>
 
+#ifdef _MSC_VER
+// MSVC treats these two as intrinsics; defining them needs its leave.
+#pragma function(memset, memcpy)
+#endif
+
 extern "C" void* memset(void* dst, int value, size_t n) {
     unsigned char* d = static_cast<unsigned char*>(dst);
     while (n--)
