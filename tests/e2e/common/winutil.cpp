@@ -134,7 +134,7 @@ CopyDataSink::~CopyDataSink() {
     DeleteCriticalSection(&lock_);
 }
 
-std::vector<CopyDataSink::Request> CopyDataSink::Received() {
+std::vector<CopyDataSink::Request> CopyDataSink::Requests() {
     EnterCriticalSection(&lock_);
     std::vector<Request> copy = received_;
     LeaveCriticalSection(&lock_);
@@ -161,9 +161,25 @@ DWORD WINAPI CopyDataSink::ThreadProc(LPVOID param) {
 LRESULT CALLBACK CopyDataSink::WndProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     auto* self = reinterpret_cast<CopyDataSink*>(GetWindowLongPtrW(h, GWLP_USERDATA));
     if (msg == WM_COPYDATA && self) {
-        auto* cds = reinterpret_cast<const COPYDATASTRUCT*>(lp);
-        Request r{static_cast<long>(wp), static_cast<unsigned long>(cds->dwData),
-                  std::string(static_cast<const char*>(cds->lpData), cds->cbData)};
+        // The sender waits in SendMessage while we are here, so its windows are as they were
+        // at the moment of the send.
+        const auto* cds = reinterpret_cast<const COPYDATASTRUCT*>(lp);
+        Request r;
+        r.from = static_cast<long>(wp);
+        r.dw_data = static_cast<unsigned long>(cds->dwData);
+        r.bytes.assign(static_cast<const char*>(cds->lpData), cds->cbData);
+        HWND sender = reinterpret_cast<HWND>(wp);
+        r.sender_is_window = IsWindow(sender) != FALSE;
+        r.sender_visible = IsWindowVisible(sender) != FALSE;
+        wchar_t title[256] = {};
+        GetWindowTextW(sender, title, 256);
+        r.sender_title = title;
+        DWORD pid = 0;
+        GetWindowThreadProcessId(sender, &pid);
+        if (pid) {
+            for (HWND w : WindowsOfProcess(pid))
+                r.visible_windows_of_sender += IsWindowVisible(w) ? 1 : 0;
+        }
         EnterCriticalSection(&self->lock_);
         self->received_.push_back(r);
         LeaveCriticalSection(&self->lock_);

@@ -36,19 +36,27 @@ std::vector<std::string> MenuItems(const std::string& line);
 
 namespace mk::test {
 
-// A window of the test process, on a thread of its own, that records every WM_COPYDATA it
-// receives: the SSTP sink for requests sent to the test.
+// A window of the test process, on a thread of its own, that takes SSTP requests as the
+// mascot window would and records each WM_COPYDATA it receives, with how the sender looked at
+// the moment of the send.
 class CopyDataSink {
 public:
     struct Request {
-        long from;
-        unsigned long dwData;
+        long from = 0;
+        unsigned long dw_data = 0;
         std::string bytes;
+        bool sender_is_window = false;
+        bool sender_visible = false;
+        std::wstring sender_title;
+        int visible_windows_of_sender = 0;
     };
     CopyDataSink();
     ~CopyDataSink();
+    CopyDataSink(const CopyDataSink&) = delete;
+    CopyDataSink& operator=(const CopyDataSink&) = delete;
     HWND hwnd() const { return hwnd_; }
-    std::vector<Request> Received();
+    long handle() const { return static_cast<long>(reinterpret_cast<intptr_t>(hwnd_)); }
+    std::vector<Request> Requests();
 
 private:
     static DWORD WINAPI ThreadProc(LPVOID self);

@@ -84,7 +84,7 @@ TEST(Notice, TwoCallsWithinTheWaitBothGoToTheWindowPassedLast) {
     EXPECT_EQ(FieldLong(b, "to"), c.sink);
     EXPECT_EQ(HexDecode(Field(a, "hex")), ExpectedNotice(c.hwnd));
     EXPECT_EQ(HexDecode(Field(b, "hex")), ExpectedNotice(c.hwnd));
-    EXPECT_TRUE(first.Received().empty());
+    EXPECT_TRUE(first.Requests().empty());
     EXPECT_EQ(Field(c.Exit(), "threads"), "0");
 }
 
@@ -100,7 +100,7 @@ TEST(Notice, HookExitEndsEveryWaitingNoticeAndSendsNothing) {
     std::string exit = c.Ask("hookexit", "HookExit ");
     EXPECT_EQ(Field(exit, "threads"), "0");
     Sleep(5500);
-    EXPECT_TRUE(target.Received().empty());
+    EXPECT_TRUE(target.Requests().empty());
     for (const auto& l : c.child->Unread())
         EXPECT_NE(l.rfind("COPYDATA", 0), 0u) << l;
     c.child->Send("exit");

@@ -10,40 +10,13 @@
 #include <vector>
 
 #include "child.h"
+#include "winutil.h"
 
 namespace ramtidy_e2e {
 
-// One received request, with what the sender's process showed while it waited for us.
-struct Received {
-    long from = 0;
-    unsigned long dw_data = 0;
-    std::string bytes;
-    bool sender_is_window = false;
-    bool sender_visible = false;
-    std::wstring sender_title;
-    int visible_windows_of_sender = 0;
-};
-
-// A window on a thread of its own that takes SSTP requests as the mascot window would.
-class MascotSink {
-public:
-    MascotSink();
-    ~MascotSink();
-    MascotSink(const MascotSink&) = delete;
-    MascotSink& operator=(const MascotSink&) = delete;
-    HWND hwnd() const { return hwnd_; }
-    long handle() const { return static_cast<long>(reinterpret_cast<intptr_t>(hwnd_)); }
-    std::vector<Received> Requests();
-
-private:
-    static DWORD WINAPI Thread(LPVOID self);
-    static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM);
-    HANDLE thread_ = nullptr;
-    HANDLE ready_ = nullptr;
-    HWND hwnd_ = nullptr;
-    CRITICAL_SECTION lock_;
-    std::vector<Received> requests_;
-};
+// The mascot window the plug-in reports to, and what it received.
+using MascotSink = mk::test::CopyDataSink;
+using Received = mk::test::CopyDataSink::Request;
 
 // The saved "ShowWnd" setting of the prefix's current user; restored when the guard goes.
 class SettingGuard {

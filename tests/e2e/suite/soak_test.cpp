@@ -130,7 +130,7 @@ TEST(Soak, TwentyNoticesWithinASecondAllReachTheWindowPassedLast) {
         EXPECT_EQ(FieldLong(rec, "from"), ctl.Get("hwnd"));
     }
     EXPECT_TRUE(WaitUntil([&] { return FieldLong(ctl.Ask("threads", "THREADS "), "n") == 0; }));
-    EXPECT_TRUE(early.Received().empty());
+    EXPECT_TRUE(early.Requests().empty());
 
     // HookExit while twenty notices wait: nothing more is sent, no thread is left.
     for (int i = 0; i < 20; ++i)
