@@ -28,14 +28,9 @@ HMENU RequestPopup() {
     return hPopup;
 }
 
-// Lower-cased image path of the window's process in `path`; false when it cannot be found.
 bool ReadImagePath(HWND hwnd, char* path) {
-    DWORD pid = 0;
-    GetWindowThreadProcessId(hwnd, &pid);
-    if (!GetProcessImagePath(path, pid))
-        return false;
-    MkLowerImagePath(path, MK_IMAGE_PATH_BYTES);
-    return true;
+    DWORD pid;
+    return ReadWindowImagePath(hwnd, path, &pid);
 }
 
 // Without a pop-up (no controller, or a null answer) there is nothing to show: the item is

@@ -31,13 +31,6 @@ DWORD WINAPI SendThread(LPVOID param) {
     return 0;
 }
 
-// Lower-cased image path of process `pid` in `path`; empty when it cannot be found.
-void ReadImagePath(DWORD pid, char* path) {
-    path[0] = 0;
-    GetProcessImagePath(path, pid);
-    MkLowerImagePath(path, MK_IMAGE_PATH_BYTES);
-}
-
 // Puts the first dropped file's path into the controller's title and sends WM_USER+4. The
 // path buffer stays valid until the controller has handled the message.
 void ForwardDrop(HDROP hDrop, HWND hMascot, char* pathBuffer) {
@@ -58,9 +51,8 @@ void OnDropFiles(HWND hwnd, HDROP hDrop) {
     if (MkStrEqual(text, "Tmainform")) {
         char* path = static_cast<char*>(MkAlloc(MK_IMAGE_PATH_BYTES));
         if (path) {
-            DWORD pid = 0;
-            GetWindowThreadProcessId(hwnd, &pid);
-            ReadImagePath(pid, path);
+            DWORD pid;
+            ReadWindowImagePath(hwnd, path, &pid);  // an unknown path counts as empty
             if (MkIsFirstKindHost(path, MK_IMAGE_PATH_BYTES)) {
                 HWND hMascot = FindMascotWindowOfProcess(pid);
                 if (hMascot)
@@ -90,9 +82,8 @@ void OnCommand(HWND hwnd, UINT id) {
     if ((utilWindow && id > 999) || mainForm) {
         char* path = static_cast<char*>(MkAlloc(MK_IMAGE_PATH_BYTES));
         if (path) {
-            DWORD pid = 0;
-            GetWindowThreadProcessId(hwnd, &pid);
-            ReadImagePath(pid, path);
+            DWORD pid;
+            ReadWindowImagePath(hwnd, path, &pid);  // an unknown path counts as empty
             if (utilWindow) {
                 if (MkIsFirstKindHost(path, MK_IMAGE_PATH_BYTES)) {
                     HWND hMascot = FindMascotWindowOfProcess(pid);

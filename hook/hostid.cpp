@@ -62,6 +62,16 @@ int GetProcessImagePath(char* buffer, DWORD pid) {
     return found;
 }
 
+bool ReadWindowImagePath(HWND hwnd, char* path, DWORD* pid) {
+    *pid = 0;
+    GetWindowThreadProcessId(hwnd, pid);
+    path[0] = 0;
+    if (!GetProcessImagePath(path, *pid))
+        return false;
+    MkLowerImagePath(path, MK_IMAGE_PATH_BYTES);
+    return true;
+}
+
 HWND GetMascotWindow(int n) {
     unsigned char* copy = static_cast<unsigned char*>(MkAlloc(kSakuraCopyBytes));
     if (!copy)

@@ -15,6 +15,11 @@
 // 1 when the process exists; 0 otherwise, the buffer then left as it was.
 int GetProcessImagePath(char* buffer, DWORD pid);
 
+// The image path of the process that owns `hwnd`, lower-cased as the image test wants it,
+// into `path` (MK_IMAGE_PATH_BYTES bytes); its process identifier into `*pid`. False when the
+// path cannot be found; `path` is then empty, so that it matches no host.
+bool ReadWindowImagePath(HWND hwnd, char* path, DWORD* pid);
+
 // The n-th window (from 1) that the host lists under a key containing "hwnd"; 0 when there
 // is no such entry or no shared memory.
 HWND GetMascotWindow(int n);
