@@ -20,10 +20,18 @@ const char kDeveloperMenuItem[] =
 const char kHeadlineMenuItem[] = "\x83\x77\x83\x62\x83\x68\x83\x89\x83\x43\x83\x93(&H)";
 const char kSuiteItemCaption[] = "Mirekko(&F)";
 
+// How long the host's menu waits for the controller's pop-up. A controller that does not
+// answer in time gets no item in this opening of the menu, rather than a frozen mascot.
+const DWORD kPopupRequestMs = 2000;
+
 // Asks the controller for the suite's pop-up (WM_USER+3); the host's thread waits for the
 // answer while its menu is opening.
 HMENU RequestPopup() {
-    HMENU hPopup = reinterpret_cast<HMENU>(SendMessageA(FindController(), MK_WM_GETPOPUP, 0, 0));
+    DWORD_PTR answer = 0;
+    if (!SendMessageTimeoutA(FindController(), MK_WM_GETPOPUP, 0, 0, SMTO_ABORTIFHUNG,
+                             kPopupRequestMs, &answer))
+        answer = 0;
+    HMENU hPopup = reinterpret_cast<HMENU>(answer);
     g_hMenu = hPopup;
     return hPopup;
 }

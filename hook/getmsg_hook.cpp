@@ -31,16 +31,67 @@ DWORD WINAPI SendThread(LPVOID param) {
     return 0;
 }
 
-// Puts the first dropped file's path into the controller's title and sends WM_USER+4. The
-// path buffer stays valid until the controller has handled the message.
-void ForwardDrop(HDROP hDrop, HWND hMascot, char* pathBuffer) {
+// The controller gets this long, for the title and WM_USER+4 together, before the host's
+// thread goes on without it: a controller that hangs must not freeze the mascot.
+const DWORD kDropSendMs = 5000;
+
+// WideCharToMultiByte for the ANSI code page without best-fit substitutes; false when a
+// character had no exact form there (or the result does not fit).
+bool ToAnsiExactly(const wchar_t* wide, char* ansi) {
+    BOOL lost = FALSE;
+    int n =
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, ansi, kTextBytes, NULL, &lost);
+    return n > 0 && !lost;
+}
+
+// The first dropped file's path in the ANSI code page, as the controller reads its title. A
+// name the code page cannot write (Korean or Chinese letters, emoji on a Japanese system)
+// would arrive with "?" in it and open nothing; its short name, where the file has one, is
+// plain ASCII and opens the same file.
+void ReadDroppedPath(HDROP hDrop, char* path) {
+    wchar_t* wide = static_cast<wchar_t*>(MkAlloc(kTextBytes * sizeof(wchar_t)));
+    wchar_t* shortName = static_cast<wchar_t*>(MkAlloc(kTextBytes * sizeof(wchar_t)));
+    bool done = false;
+    if (wide && shortName && DragQueryFileW(hDrop, 0, wide, kTextBytes)) {
+        done = ToAnsiExactly(wide, path);
+        if (!done) {
+            DWORD n = GetShortPathNameW(wide, shortName, kTextBytes);
+            done = n > 0 && n < kTextBytes && ToAnsiExactly(shortName, path);
+        }
+    }
+    // Otherwise the lossy form, as the ANSI call gives it; a drop handle that cannot be read
+    // yields an empty path.
+    if (!done && !DragQueryFileA(hDrop, 0, path, kTextBytes))
+        path[0] = 0;
+    MkFree(shortName);
+    MkFree(wide);
+}
+
+// Puts the first dropped file's path into the controller's title and sends WM_USER+4, whose
+// lParam points at the path in this process.
+void ForwardDrop(HDROP hDrop, HWND hMascot) {
     HWND hController = FindController();
-    // A drop handle that cannot be read yields an empty path, not what the buffer held.
-    if (!DragQueryFileA(hDrop, 0, pathBuffer, kTextBytes))
-        pathBuffer[0] = 0;
-    SetWindowTextA(hController, pathBuffer);
-    SendMessageA(hController, MK_WM_DROPFILE, reinterpret_cast<WPARAM>(hMascot),
-                 reinterpret_cast<LPARAM>(pathBuffer));
+    char* path = static_cast<char*>(MkAlloc(kTextBytes));
+    if (!path)
+        return;
+    ReadDroppedPath(hDrop, path);
+    const DWORD start = GetTickCount();
+    DWORD_PTR result;
+    // SetWindowTextA on another process's window is this same send, without a time limit.
+    SendMessageTimeoutA(hController, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path),
+                        SMTO_ABORTIFHUNG, kDropSendMs, &result);
+    const DWORD spent = GetTickCount() - start;
+    if (spent < kDropSendMs &&
+        !SendMessageTimeoutA(hController, MK_WM_DROPFILE, reinterpret_cast<WPARAM>(hMascot),
+                             reinterpret_cast<LPARAM>(path), SMTO_ABORTIFHUNG, kDropSendMs - spent,
+                             &result) &&
+        IsWindow(hController)) {
+        // The message stays queued for a controller that did not answer in time, and it may
+        // still read the path at lParam when it wakes: the 1 KiB buffer is left to it, a leak
+        // that happens only with a controller that hangs.
+        return;
+    }
+    MkFree(path);
 }
 
 void OnDropFiles(HWND hwnd, HDROP hDrop) {
@@ -56,10 +107,10 @@ void OnDropFiles(HWND hwnd, HDROP hDrop) {
             if (MkIsFirstKindHost(path, MK_IMAGE_PATH_BYTES)) {
                 HWND hMascot = FindMascotWindowOfProcess(pid);
                 if (hMascot)
-                    ForwardDrop(hDrop, hMascot, text);
+                    ForwardDrop(hDrop, hMascot);
             }
             if (MkIsSecondKindHost(path, MK_IMAGE_PATH_BYTES) && g_bSkipNextDrop == 0) {
-                ForwardDrop(hDrop, hwnd, text);
+                ForwardDrop(hDrop, hwnd);
                 g_bSkipNextDrop = 1;
             } else {
                 g_bSkipNextDrop = 0;

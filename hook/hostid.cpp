@@ -23,6 +23,28 @@ Fn LookUp(HMODULE hModule, const char* name) {
     return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(hModule, name)));
 }
 
+// How much of the view can be copied without a fault: the pages that whoever made "Sakura"
+// committed and left readable, region by region from the start, at most the 64 KiB read.
+SIZE_T ReadableViewBytes(const void* view) {
+    // Every region spans at least one page, so this many records cover the copy.
+    const unsigned kMaxRegions = kSakuraCopyBytes / 4096;
+    MkRegion regions[kMaxRegions];
+    unsigned count = 0;
+    SIZE_T offset = 0;
+    while (count < kMaxRegions && offset < kSakuraCopyBytes) {
+        MEMORY_BASIC_INFORMATION info;
+        if (VirtualQuery(static_cast<const char*>(view) + offset, &info, sizeof info) !=
+            sizeof info)
+            break;
+        regions[count].state = info.State;
+        regions[count].protect = info.Protect;
+        regions[count].size = static_cast<unsigned long>(info.RegionSize);
+        offset += info.RegionSize;
+        ++count;
+    }
+    return SakuraReadableBytes(regions, count, kSakuraCopyBytes);
+}
+
 }  // namespace
 
 int GetProcessImagePath(char* buffer, DWORD pid) {
@@ -81,14 +103,7 @@ HWND GetMascotWindow(int n) {
     if (hMapping) {
         const void* view = MapViewOfFile(hMapping, FILE_MAP_READ, 0, 0, 0);
         if (view) {
-            // The mapping may be smaller than the 64 KiB read from it: copying past the
-            // view's committed pages would fault inside the host.
-            MEMORY_BASIC_INFORMATION info;
-            SIZE_T bytes = 0;
-            if (VirtualQuery(view, &info, sizeof info) == sizeof info)
-                bytes = info.RegionSize;
-            if (bytes > kSakuraCopyBytes)
-                bytes = kSakuraCopyBytes;
+            SIZE_T bytes = ReadableViewBytes(view);
             memcpy(copy, view, bytes);
             value = SakuraListFindHwnd(copy, static_cast<unsigned>(bytes), n);
             UnmapViewOfFile(view);

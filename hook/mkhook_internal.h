@@ -43,10 +43,10 @@ DWORD WINAPI InstalledNoticeThread(LPVOID);
 // the handles of finished ones get closed.
 void TrackNoticeThread(HANDLE hThread);
 void TrackVersionThread(HANDLE hThread);
-// HookExit: end every notice thread still running, and the version-box thread.
-void EndNoticeThreads();
+// HookExit: end the version-box thread and every notice thread still running, asking first
+// and terminating only those that do not end within one shared grace period.
+void EndLibraryThreads();
 // The event a waiting notice thread watches; made on first use.
 HANDLE NoticeCancelEvent();
-void EndVersionThread();
 
 #endif

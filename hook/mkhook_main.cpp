@@ -46,8 +46,7 @@ extern "C" HHOOK WINAPI HookStart(DWORD dwThreadId, DWORD /*dwReserved*/) {
 }
 
 extern "C" int WINAPI HookExit(void) {
-    EndVersionThread();
-    EndNoticeThreads();
+    EndLibraryThreads();
     CloseHandle(g_hMutex);
     DestroyMenu(g_hMenu);
     UnhookWindowsHookEx(g_hGetMsgHook);

@@ -32,12 +32,17 @@ const char kNoticeFormat[] =
 const DWORD kVersionBufferBytes = 1024;
 const DWORD kNoticeBufferBytes = 1000;
 const DWORD kNoticeDelayMs = 4000;
-// HookExit asks the threads to end and gives them this long before it terminates them.
+// A mascot host that does not take the notice within this time does not get it: the thread,
+// which belongs to the controller, must not wait on it for ever.
+const DWORD kNoticeSendMs = 5000;
+// HookExit asks the threads to end and gives them this long, all together, before it
+// terminates those still running.
 // Terminating a thread that is freeing its buffer or leaving through the loader would leave
 // the heap or loader lock held and hang the controller, so that is the last resort, for a
 // thread stuck in a send to a hung window.
 const DWORD kThreadGraceMs = 2000;
-// How long HookExit waits for a terminated thread to be gone (termination is asynchronous).
+// How long HookExit then waits, in all, for the terminated threads to be gone (termination is
+// asynchronous).
 const DWORD kThreadEndWaitMs = 5000;
 
 // Every notice thread started and not yet reaped. The controller unloads the library right
@@ -89,14 +94,19 @@ bool IsRunning(HANDLE hThread) {
     return WaitForSingleObject(hThread, 0) == WAIT_TIMEOUT;
 }
 
-// Waits for a thread that was asked to end; terminates it if it does not. Either way
-// nothing of ours runs in it once this returns, since the controller unloads us next.
-void EndThread(HANDLE hThread) {
-    if (WaitForSingleObject(hThread, kThreadGraceMs) == WAIT_TIMEOUT) {
-        TerminateThread(hThread, 0);
-        WaitForSingleObject(hThread, kThreadEndWaitMs);
-    }
-    CloseHandle(hThread);
+// Milliseconds left of `budget` since `start`.
+DWORD Remaining(DWORD start, DWORD budget) {
+    DWORD spent = GetTickCount() - start;
+    return spent < budget ? budget - spent : 0;
+}
+
+// Calls fn for the version box's thread, if there is one, then for each listed notice thread.
+template <typename Fn>
+void ForEachThread(HANDLE hVersion, NoticeThread* list, Fn fn) {
+    if (hVersion)
+        fn(hVersion);
+    for (NoticeThread* node = list; node; node = node->pNext)
+        fn(node->hThread);
 }
 
 BOOL CALLBACK CloseThreadWindow(HWND hWnd, LPARAM) {
@@ -127,15 +137,40 @@ void TrackNoticeThread(HANDLE hThread) {
     }
 }
 
-void EndNoticeThreads() {
-    // g_hNoticeThread is always one of the listed handles, so this also ends the latest one.
+void EndLibraryThreads() {
+    // Ask every thread to end: a waiting notice wakes and sends nothing, a version box closes
+    // and lets its thread return from MessageBoxA. g_hVersionThread, when set, is
+    // g_hLastVersionThread; a box that was closed already may still be leaving its thread
+    // procedure, so it is waited for all the same. g_hNoticeThread is always one of the
+    // listed handles.
     if (g_hNoticeCancel)
         SetEvent(g_hNoticeCancel);
+    if (g_hLastVersionThread && g_hVersionThread)
+        EnumThreadWindows(g_dwVersionThreadId, CloseThreadWindow, 0);
+    HANDLE hVersion = g_hLastVersionThread;
     NoticeThread* list = DetachNoticeThreads();
+
+    // One grace period for all of them, not one each: twenty notices stuck in sends to a
+    // hung mascot must not keep the controller here for forty seconds.
+    DWORD start = GetTickCount();
+    ForEachThread(hVersion, list,
+                  [&](HANDLE h) { WaitForSingleObject(h, Remaining(start, kThreadGraceMs)); });
+    ForEachThread(hVersion, list, [](HANDLE h) {
+        if (IsRunning(h))
+            TerminateThread(h, 0);
+    });
+    // Termination is asynchronous, and the controller unloads the library next: nothing of
+    // ours may still run then.
+    start = GetTickCount();
+    ForEachThread(hVersion, list, [&](HANDLE h) {
+        WaitForSingleObject(h, Remaining(start, kThreadEndWaitMs));
+        CloseHandle(h);
+    });
+
+    g_hLastVersionThread = NULL;
     while (list) {
         NoticeThread* node = list;
         list = list->pNext;
-        EndThread(node->hThread);
         MkFree(node);
     }
     if (g_hNoticeCancel) {
@@ -152,18 +187,6 @@ void TrackVersionThread(HANDLE hThread) {
         CloseHandle(g_hLastVersionThread);
     }
     g_hLastVersionThread = hThread;
-}
-
-void EndVersionThread() {
-    // g_hVersionThread, when set, is g_hLastVersionThread; a box that was closed already may
-    // still be leaving its thread procedure, so it is waited for all the same.
-    if (g_hLastVersionThread) {
-        // Closing the box lets its thread return from MessageBoxA and end by itself.
-        if (g_hVersionThread)
-            EnumThreadWindows(g_dwVersionThreadId, CloseThreadWindow, 0);
-        EndThread(g_hLastVersionThread);
-        g_hLastVersionThread = NULL;
-    }
 }
 
 DWORD WINAPI VersionBoxThread(LPVOID) {
@@ -194,8 +217,12 @@ DWORD WINAPI InstalledNoticeThread(LPVOID) {
         cds.dwData = MK_SSTP_COPYDATA_ID;
         cds.cbData = static_cast<DWORD>(lstrlenA(request));
         cds.lpData = request;
-        SendMessageA(g_hNoticeTarget, WM_COPYDATA, reinterpret_cast<WPARAM>(hController),
-                     reinterpret_cast<LPARAM>(&cds));
+        // The system copies the request into the receiver, so the buffer may go whether or
+        // not a hung mascot took it in time.
+        DWORD_PTR result;
+        SendMessageTimeoutA(g_hNoticeTarget, WM_COPYDATA, reinterpret_cast<WPARAM>(hController),
+                            reinterpret_cast<LPARAM>(&cds), SMTO_ABORTIFHUNG, kNoticeSendMs,
+                            &result);
         MkFree(request);
     }
     g_hNoticeThread = NULL;

@@ -23,7 +23,30 @@ bool IsBlank(unsigned char c) {
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
+// The memory states and protections as the system numbers them; this unit does without
+// <windows.h> so that it builds and is tested natively.
+const unsigned long kMemCommit = 0x1000;
+const unsigned long kPageNoAccess = 0x01;
+const unsigned long kPageGuard = 0x100;
+// PAGE_READONLY, PAGE_READWRITE, PAGE_WRITECOPY and the three PAGE_EXECUTE_ forms that read.
+const unsigned long kReadableProtections = 0x02 | 0x04 | 0x08 | 0x20 | 0x40 | 0x80;
+
+bool IsReadable(const MkRegion& region) {
+    return region.state == kMemCommit && (region.protect & (kPageNoAccess | kPageGuard)) == 0 &&
+           (region.protect & kReadableProtections) != 0;
+}
+
 }  // namespace
+
+unsigned SakuraReadableBytes(const MkRegion* regions, unsigned count, unsigned limit) {
+    unsigned bytes = 0;
+    for (unsigned i = 0; i < count && bytes < limit; ++i) {
+        if (!IsReadable(regions[i]) || regions[i].size == 0)
+            break;
+        bytes = regions[i].size >= limit - bytes ? limit : bytes + regions[i].size;
+    }
+    return bytes;
+}
 
 int SakuraParseDecimal(const unsigned char* text, unsigned length) {
     unsigned i = 0;

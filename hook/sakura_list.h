@@ -24,6 +24,21 @@
 //   - without a zero byte the text ends with the data.
 int SakuraListFindHwnd(const unsigned char* data, unsigned size, int n);
 
+// One region of the mapped view as the system describes it: the fields that decide whether
+// its pages can be read.
+struct MkRegion {
+    unsigned long state;    // MEM_COMMIT, MEM_RESERVE, MEM_FREE
+    unsigned long protect;  // PAGE_* flags
+    unsigned long size;     // bytes from the queried address to the region's end
+};
+
+// How many bytes from the start of the view may be copied: the consecutive regions from the
+// first one on that are committed and readable (no PAGE_NOACCESS, no PAGE_GUARD, a protection
+// that allows reading), at most `limit`. Whoever creates "Sakura" decides what its pages are:
+// a mapping made with SEC_RESERVE has pages that fault when read, and a fault there would
+// take down the host whose thread the hook runs on.
+unsigned SakuraReadableBytes(const MkRegion* regions, unsigned count, unsigned limit);
+
 // The value of an entry converted as the host's decimal text: leading white space, one
 // optional sign, then digits up to the first other character, in wrapping 32-bit arithmetic.
 int SakuraParseDecimal(const unsigned char* text, unsigned length);

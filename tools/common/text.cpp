@@ -26,6 +26,25 @@ std::string Utf8ToSjis(const std::string& utf8) {
     return Convert(utf8, CP_UTF8, 932);
 }
 
+std::wstring Utf8ToWide(const std::string& utf8) {
+    if (utf8.empty())
+        return std::wstring();
+    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring w(n, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &w[0], n);
+    return w;
+}
+std::string WideToUtf8(const std::wstring& wide) {
+    if (wide.empty())
+        return std::string();
+    int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                nullptr, nullptr);
+    std::string out(n, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &out[0], n, nullptr,
+                        nullptr);
+    return out;
+}
+
 std::string Hex(const void* data, size_t bytes) {
     static const char digits[] = "0123456789abcdef";
     const unsigned char* p = static_cast<const unsigned char*>(data);

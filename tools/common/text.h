@@ -10,6 +10,8 @@ namespace mk::tools {
 
 std::string SjisToUtf8(const std::string& sjis);
 std::string Utf8ToSjis(const std::string& utf8);
+std::wstring Utf8ToWide(const std::string& utf8);
+std::string WideToUtf8(const std::wstring& wide);
 std::string Hex(const void* data, size_t bytes);
 
 // Prints the record of one SSTP request received in WM_COPYDATA: the line

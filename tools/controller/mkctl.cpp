@@ -7,7 +7,7 @@
 //              [--null-popup]
 // Commands (one per line): start [ID] | exit | hookexit | refresh | inrefresh | getversion |
 //   showversion | mkiok HWND|sink | threads | mutex | title | destroywindow | createwindow |
-//   echo TEXT
+//   hang MS | echo TEXT
 #include <windows.h>
 
 #include <map>
@@ -123,6 +123,12 @@ LRESULT CALLBACK ControllerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             GetWindowTextA(hwnd, title, sizeof title);
             Out(Format("WM_USER+4 wParam=%ld title=", static_cast<long>(wp)) + SjisToUtf8(title));
             SetWindowTextA(hwnd, MK_CONTROLLER_TITLE);
+            // What a controller does with the path: open the file by the title's bytes.
+            HANDLE file = CreateFileA(title, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+            Out(Format("DROPFILE opens=%d", file != INVALID_HANDLE_VALUE ? 1 : 0));
+            if (file != INVALID_HANDLE_VALUE)
+                CloseHandle(file);
             if (IsPluginFile(title) && g_lib.MKShowMKIOK) {
                 // Taken as one of the suite's plug-in files: the mascot says so shortly.
                 Out("INSTALL " + SjisToUtf8(title));
@@ -159,8 +165,10 @@ bool Unload() {
     if (!g_lib.module)
         return false;
     if (!g_exited) {
+        DWORD start = GetTickCount();
         int r = g_lib.HookExit();
-        Out(Format("HookExit result=%d threads=%d", r, CountThreadsStartedIn(g_lib.module)));
+        Out(Format("HookExit result=%d threads=%d ms=%lu", r, CountThreadsStartedIn(g_lib.module),
+                   GetTickCount() - start));
     }
     FreeLibrary(g_lib.module);
     g_lib = Library();
@@ -186,8 +194,10 @@ void RunCommand(std::string line) {
         PostQuitMessage(0);
     } else if (cmd == "hookexit") {
         g_exited = true;
+        DWORD start = GetTickCount();
         int r = g_lib.HookExit();
-        Out(Format("HookExit result=%d threads=%d", r, CountThreadsStartedIn(g_lib.module)));
+        Out(Format("HookExit result=%d threads=%d ms=%lu", r, CountThreadsStartedIn(g_lib.module),
+                   GetTickCount() - start));
     } else if (cmd == "refresh") {
         Out(Format("MKRefresh result=%d", g_lib.MKRefresh()));
     } else if (cmd == "inrefresh") {
@@ -215,6 +225,12 @@ void RunCommand(std::string line) {
         if (g_controller)
             GetWindowTextA(g_controller, title, sizeof title);
         Out("TITLE " + SjisToUtf8(title));
+    } else if (cmd == "hang") {
+        // A controller that stops serving its windows for a while, as one that deadlocks.
+        DWORD ms = strtoul(NextWord(line).c_str(), nullptr, 10);
+        Out(Format("HANG ms=%lu", ms));
+        Sleep(ms);
+        Out("RESUMED");
     } else if (cmd == "destroywindow") {
         if (g_controller)
             DestroyWindow(g_controller);

@@ -10,10 +10,14 @@
 //   --items N                         context menu item count (default 6; 8 for ssp)
 //   --first dev|headline|plain        first menu item (default: headline for ssp, else plain)
 //   --menu-owner tputil|tmainform     window that owns the context menu (default by kind)
-//   --sakura normal|none|nohwnd|foreign|hostile   the shared memory (default: normal for the
+//   --sakura normal|none|nohwnd|foreign|hostile|reserved|partial   the shared memory (default:
+//   normal for the
 //                                     first kind, none otherwise); foreign lists a window of
 //                                     another process first; hostile is 4096 bytes of broken
-//                                     entries without a zero byte
+//                                     entries without a zero byte; reserved is made with
+//                                     SEC_RESERVE and has no page committed; partial is
+//                                     normal, made with SEC_RESERVE, only its first page
+//                                     committed
 //   --sakura-size N                   size of the mapping (default 65536)
 //   --foreign HWND                    the foreign window (default: the desktop window)
 // Standard input, one command per line:
@@ -25,7 +29,8 @@
 //   menuclose              the close notification: menuselect 0 ffff 0
 //   dumpmenu               print the context menu
 //   command ID [HIGH] [tputil|tmainform]   post WM_COMMAND to the menu owner (or the window)
-//   drop [tputil|tmainform] PATH[|PATH...] post WM_DROPFILES with a real drop handle
+//   drop [tputil|tmainform] PATH[|PATH...] post WM_DROPFILES with a real drop handle (UTF-16
+//                          paths, as the shell makes it; "dropansi": Shift_JIS paths)
 //   hooked                 wait (at most 10 s) until the system has mapped mkhook.dll into
 //                          this process, then print "HOOKED mkhook=0|1"
 //   hookcode               pass the next WM_INITMENU down the hook chain with code 1
@@ -51,7 +56,7 @@ using namespace mk::tools;
 namespace {
 
 enum class Kind { Sakura, Embryo, Ssp, Other };
-enum class Sakura { Normal, None, NoHwnd, Foreign, Hostile };
+enum class Sakura { Normal, None, NoHwnd, Foreign, Hostile, Reserved, Partial };
 
 struct Options {
     Kind kind = Kind::Other;
@@ -218,6 +223,8 @@ void PublishSakura() {
     text += Entry("path", std::string(exe, n));
     switch (g_opt.sakura) {
         case Sakura::Normal:
+        case Sakura::Reserved:
+        case Sakura::Partial:
             text += Entry("hwnd", main);
             text += Entry("kerohwnd", main);
             break;
@@ -244,28 +251,44 @@ void PublishSakura() {
         default:
             break;
     }
-    g_mapping =
-        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, "Sakura");
+    const bool reserve = g_opt.sakura == Sakura::Reserved || g_opt.sakura == Sakura::Partial;
+    g_mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr,
+                                   PAGE_READWRITE | (reserve ? SEC_RESERVE : 0), 0, size, "Sakura");
     if (!g_mapping || GetLastError() == ERROR_ALREADY_EXISTS) {
         Out("ERROR shared memory \"Sakura\" exists already or cannot be created");
         return;
     }
     void* view = MapViewOfFile(g_mapping, FILE_MAP_WRITE, 0, 0, 0);
-    if (view) {
-        CopyMemory(view, text.data(), text.size() < size ? text.size() : size);
-        UnmapViewOfFile(view);
+    // Reserved pages hold nothing until they are committed; "reserved" commits none.
+    if (view && g_opt.sakura == Sakura::Partial &&
+        !VirtualAlloc(view, 4096, MEM_COMMIT, PAGE_READWRITE))
+        Out(Format("ERROR cannot commit the first page error=%lu", GetLastError()));
+    if (view && g_opt.sakura != Sakura::Reserved) {
+        size_t bytes = text.size() < size ? text.size() : size;
+        if (g_opt.sakura == Sakura::Partial && bytes > 4096)
+            bytes = 4096;
+        CopyMemory(view, text.data(), bytes);
     }
+    if (view)
+        UnmapViewOfFile(view);
 }
 
 // ---- drops and commands -----------------------------------------------------------------
 
-// A drop handle as the shell makes one: DROPFILES, then ANSI paths, each zero-terminated,
-// and one more zero.
-HGLOBAL MakeDrop(const std::vector<std::string>& paths) {
+// A drop handle as the shell makes one: DROPFILES, then the paths, each zero-terminated, and
+// one more zero. The shell of today writes UTF-16 paths; `ansi` makes one with Shift_JIS
+// paths, as older programs do.
+HGLOBAL MakeDrop(const std::vector<std::string>& paths, bool ansi) {
     std::string list;
-    for (const auto& p : paths)
-        list += Utf8ToSjis(p) + '\0';
-    list += '\0';
+    for (const auto& p : paths) {
+        if (ansi) {
+            list += Utf8ToSjis(p) + '\0';
+        } else {
+            std::wstring w = Utf8ToWide(p) + L'\0';
+            list.append(reinterpret_cast<const char*>(w.data()), w.size() * sizeof(wchar_t));
+        }
+    }
+    list.append(ansi ? 1 : sizeof(wchar_t), '\0');
     HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DROPFILES) + list.size());
     if (!h)
         return nullptr;
@@ -273,7 +296,7 @@ HGLOBAL MakeDrop(const std::vector<std::string>& paths) {
     df->pFiles = sizeof(DROPFILES);
     df->pt.x = 10;
     df->pt.y = 10;
-    df->fWide = FALSE;
+    df->fWide = ansi ? FALSE : TRUE;
     CopyMemory(reinterpret_cast<char*>(df) + sizeof(DROPFILES), list.data(), list.size());
     GlobalUnlock(h);
     return h;
@@ -372,7 +395,7 @@ void RunCommand(const std::string& line) {
         std::string high = NextWord(rest);
         HWND target = NamedWindow(NextWord(rest), g_menuOwner);
         PostMessageA(target, WM_COMMAND, MAKEWPARAM(id, strtoul(high.c_str(), nullptr, 10)), 0);
-    } else if (cmd == "drop") {
+    } else if (cmd == "drop" || cmd == "dropansi") {
         std::string word = NextWord(rest);
         HWND target = NamedWindow(word, nullptr);
         if (!target) {
@@ -391,7 +414,7 @@ void RunCommand(const std::string& line) {
                 break;
             start = bar + 1;
         }
-        HGLOBAL h = MakeDrop(paths);
+        HGLOBAL h = MakeDrop(paths, cmd == "dropansi");
         if (!target || !h || !PostMessageA(target, WM_DROPFILES, reinterpret_cast<WPARAM>(h), 0)) {
             if (h)
                 GlobalFree(h);
@@ -442,9 +465,9 @@ LRESULT CALLBACK HostProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             UINT count = DragQueryFileA(hDrop, 0xFFFFFFFF, nullptr, 0);
             Out(Format("HOST WM_DROPFILES window=%s count=%u", WindowName(hwnd), count));
             for (UINT i = 0; i < count; ++i) {
-                char path[MAX_PATH * 4] = "";
-                DragQueryFileA(hDrop, i, path, sizeof path);
-                Out("HOST   path=" + SjisToUtf8(path));
+                wchar_t path[MAX_PATH * 4] = L"";
+                DragQueryFileW(hDrop, i, path, MAX_PATH * 4);
+                Out("HOST   path=" + WideToUtf8(path));
             }
             DragFinish(hDrop);
             return 0;
@@ -524,6 +547,10 @@ bool ParseOptions(int argc, char** argv) {
                 g_opt.sakura = Sakura::Foreign;
             else if (v == "hostile")
                 g_opt.sakura = Sakura::Hostile;
+            else if (v == "reserved")
+                g_opt.sakura = Sakura::Reserved;
+            else if (v == "partial")
+                g_opt.sakura = Sakura::Partial;
             else
                 return false;
         } else if (a == "--sakura-size" && hasValue) {
@@ -545,7 +572,8 @@ bool ParseOptions(int argc, char** argv) {
 int main(int argc, char** argv) {
     if (!ParseOptions(argc, argv)) {
         Out("ERROR usage: mkhost [--kind K] [--items N] [--first dev|headline|plain] "
-            "[--menu-owner tputil|tmainform] [--sakura normal|none|nohwnd|foreign|hostile] "
+            "[--menu-owner tputil|tmainform] "
+            "[--sakura normal|none|nohwnd|foreign|hostile|reserved|partial] "
             "[--sakura-size N] [--foreign HWND]");
         return 2;
     }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "host_fixture.h"
+#include "text.h"
 
 using namespace mk::test;
 
@@ -22,6 +23,26 @@ int CountSuiteItemsAfterInit(Host& host) {
         n += item == "Mirekko(&F)";
     return n;
 }
+
+// A file of the test's own in the temp folder, removed when the test ends.
+struct TempFile {
+    std::wstring path;
+    explicit TempFile(const std::wstring& name) {
+        wchar_t dir[MAX_PATH] = L"";
+        GetTempPathW(MAX_PATH, dir);
+        path = std::wstring(dir) + name;
+        HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        if (h == INVALID_HANDLE_VALUE)
+            path.clear();
+        else
+            CloseHandle(h);
+    }
+    ~TempFile() {
+        if (!path.empty())
+            DeleteFileW(path.c_str());
+    }
+    std::string utf8() const { return mk::tools::WideToUtf8(path); }
+};
 
 std::vector<std::string> Forwarded(Host& host, Controller& ctl, const char* prefix) {
     host.Settle();
@@ -221,4 +242,37 @@ TEST(DropForwarding, StateAdvancesWhileTheControllerWindowIsMissing) {
               (std::vector<std::string>{Drop(ssp.tmainform, "C:\\3.txt")}));
     EXPECT_TRUE(ssp.Quit());
     EXPECT_TRUE(sakura.Quit());
+}
+
+TEST(DropForwarding, PathsReachTheControllerAsFilesItCanOpen) {
+    ControllerSession session;
+    Controller& ctl = session.ctl;
+    ASSERT_TRUE(ctl.ok());
+    Host host = Host::Start(L"sakura.exe");
+    ASSERT_TRUE(host.ok());
+
+    // Shift_JIS writes these exactly, with 0x5C as the second byte of 表, ソ and 能: the
+    // bytes arrive unchanged from a drop of today's shell (UTF-16) and from an ANSI one.
+    TempFile japanese(L"表示ソフト能力.txt");
+    ASSERT_FALSE(japanese.path.empty());
+    for (const char* command : {"drop ", "dropansi "}) {
+        SCOPED_TRACE(command);
+        host.Do(command + japanese.utf8());
+        auto lines = ControllerLines(ctl);
+        EXPECT_EQ(WithPrefix(lines, "WM_USER+4 "),
+                  (std::vector<std::string>{Drop(host.tmainform, japanese.utf8())}));
+        EXPECT_EQ(WithPrefix(lines, "DROPFILE "), (std::vector<std::string>{"DROPFILE opens=1"}));
+    }
+
+    // Korean has no Shift_JIS form: the "?" the code page would put in its place opens
+    // nothing, the file's short name does.
+    TempFile korean(L"메모리 정리 플러그인.txt");
+    ASSERT_FALSE(korean.path.empty());
+    host.Do("drop " + korean.utf8());
+    auto lines = ControllerLines(ctl);
+    auto drops = WithPrefix(lines, "WM_USER+4 ");
+    ASSERT_EQ(drops.size(), 1u);
+    EXPECT_EQ(Field(drops[0], "title").find('?'), std::string::npos) << drops[0];
+    EXPECT_EQ(WithPrefix(lines, "DROPFILE "), (std::vector<std::string>{"DROPFILE opens=1"}));
+    EXPECT_TRUE(host.Quit());
 }

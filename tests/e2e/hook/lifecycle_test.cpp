@@ -1,7 +1,9 @@
 // Starting and stopping the library from the controller, and the exports around the menu.
 #include <gtest/gtest.h>
 
-#include "controller_fixture.h"
+#include <algorithm>
+
+#include "host_fixture.h"
 
 using namespace mk::test;
 
@@ -107,4 +109,32 @@ TEST(Lifecycle, VersionIsTheSameBeforeStartAndAfter) {
     c.Ask("start", "HookStart result=");
     EXPECT_EQ(FieldLong(c.Ask("getversion", "MKGetVersion result="), "result"), 120);
     c.Exit();
+}
+
+TEST(Lifecycle, AfterHookExitARunningHostIsLeftAlone) {
+    Host host;
+    {
+        Controller c = Controller::Start();
+        ASSERT_TRUE(c.ok());
+        host = Host::Start(L"sakura.exe");
+        ASSERT_TRUE(host.ok());
+        auto items = host.Menu("initmenu", "init");
+        EXPECT_EQ(std::count(items.begin(), items.end(), "Mirekko(&F)"), 1);
+        EXPECT_EQ(Field(c.Exit(), "threads"), "0");
+    }
+    // A controller window to catch anything still forwarded, without hooks of its own.
+    Controller watcher = Controller::Start(L"--no-start");
+    ASSERT_TRUE(watcher.ok());
+    // The item of the opening before stays (this kind of host's items are never removed);
+    // no new one comes.
+    auto items = host.Menu("initmenu", "init");
+    EXPECT_EQ(std::count(items.begin(), items.end(), "Mirekko(&F)"), 1);
+    EXPECT_EQ(WithPrefix(host.Do("drop C:\\after-exit.txt"), "HOST WM_DROPFILES ").size(), 1u);
+    EXPECT_EQ(WithPrefix(host.Do("command 1000 0 tputil"), "HOST WM_COMMAND ").size(), 1u);
+    host.Settle();  // no thread of the library is left in the host
+    auto lines = ControllerLines(watcher);
+    EXPECT_TRUE(WithPrefix(lines, "WM_USER+").empty());
+    EXPECT_TRUE(host.Quit());
+    watcher.child->Send("exit");
+    EXPECT_EQ(watcher.child->CloseAndWait(), 0u);
 }

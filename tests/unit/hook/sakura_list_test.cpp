@@ -148,4 +148,33 @@ TEST(SakuraList, StaysInsideDataWithoutAnyZeroByte) {
     EXPECT_EQ(Find(image, 315), 0);
 }
 
+// The readable part of the view, from the records the system gives for its regions. The
+// numbers are the system's: MEM_COMMIT 0x1000, MEM_RESERVE 0x2000, PAGE_READONLY 2,
+// PAGE_READWRITE 4, PAGE_NOACCESS 1, PAGE_GUARD 0x100, PAGE_EXECUTE 0x10.
+TEST(SakuraList, CopiesOnlyCommittedReadablePagesFromTheStart) {
+    const unsigned long kCommit = 0x1000, kReserve = 0x2000;
+    const unsigned kLimit = 65536;
+    auto bytes = [&](std::vector<MkRegion> regions) {
+        return SakuraReadableBytes(regions.data(), static_cast<unsigned>(regions.size()), kLimit);
+    };
+    // One readable region, larger or smaller than what is read.
+    EXPECT_EQ(bytes({{kCommit, 2, 1 << 20}}), kLimit);
+    EXPECT_EQ(bytes({{kCommit, 4, 4096}}), 4096u);
+    // Consecutive readable regions add up, capped at the limit.
+    EXPECT_EQ(bytes({{kCommit, 2, 8192}, {kCommit, 4, 4096}, {kReserve, 0, 4096}}), 12288u);
+    EXPECT_EQ(bytes({{kCommit, 4, 61440}, {kCommit, 2, 8192}}), kLimit);
+    // Reserved (a SEC_RESERVE mapping), inaccessible or guarded pages end the copy, and
+    // nothing after them is read even when it is readable.
+    EXPECT_EQ(bytes({{kReserve, 0, 65536}}), 0u);
+    EXPECT_EQ(bytes({{kCommit, 1, 4096}, {kCommit, 4, 4096}}), 0u);
+    EXPECT_EQ(bytes({{kCommit, 4 | 0x100, 4096}}), 0u);
+    EXPECT_EQ(bytes({{kCommit, 4, 4096}, {kCommit, 2 | 0x100, 4096}, {kCommit, 4, 4096}}), 4096u);
+    // Execute-only pages are not readable; a protection modifier such as PAGE_NOCACHE is.
+    EXPECT_EQ(bytes({{kCommit, 0x10, 4096}}), 0u);
+    EXPECT_EQ(bytes({{kCommit, 4 | 0x200, 4096}}), 4096u);
+    // No records, or a record of no size, read nothing further.
+    EXPECT_EQ(bytes({}), 0u);
+    EXPECT_EQ(bytes({{kCommit, 4, 0}, {kCommit, 4, 4096}}), 0u);
+}
+
 }  // namespace
