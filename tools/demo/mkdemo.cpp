@@ -213,7 +213,8 @@ int wmain(int argc, wchar_t** argv) {
         "plug-in file and calls MKShowMKIOK");
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
-    std::wstring file = std::wstring(temp) + L"memory-cleaner.mkp";
+    // A Japanese name, as a user of a Japanese system has it.
+    std::wstring file = std::wstring(temp) + L"メモリ掃除プラグイン.mkp";
     HANDLE f = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (f != INVALID_HANDLE_VALUE)
         CloseHandle(f);
@@ -224,6 +225,7 @@ int wmain(int argc, wchar_t** argv) {
     std::string drop = ctl.Wait("WM_USER+4 ");
     Check(Field(drop, "title") == path && FieldLong(drop, "wParam") == mascot,
           "the controller's title held the dropped path");
+    Check(ctl.Wait("DROPFILE ") == "DROPFILE opens=1", "the controller opened the dropped file");
     ctl.Wait("INSTALL ");
     ctl.Wait("MKShowMKIOK result=");
     Say("  (the notice follows four seconds later)");
