@@ -1,15 +1,20 @@
 // The WH_CALLWNDPROC hook procedure: puts the suite's pop-up into the mascot host's context
 // menu while the menu is being initialised, and for "ssp.exe" takes it out at the close.
-#include "hook_state.h"
-#include "hostid.h"
-#include "mkhook_internal.h"
+#include "host_side.h"
 
-HMENU g_hPopupOwnerMenu;
 LONG g_bCommandPending;
 
 namespace {
 
+// The "ssp.exe" context menu into which the pop-up was last inserted; null when no removal
+// is due at the menu's close.
+HMENU g_hPopupOwnerMenu;
+
 const DWORD kTextBytes = 1024;
+
+// How long the host's menu waits for the controller's pop-up. A controller that does not
+// answer in time gets no item in this opening of the menu, rather than a frozen mascot.
+const DWORD kPopupRequestMs = 2000;
 
 // Shift_JIS: "開発用インターフェース(&D)", the first item of the first kind of host's
 // developer menu, after which the suite's item goes further down.
@@ -20,80 +25,118 @@ const char kDeveloperMenuItem[] =
 const char kHeadlineMenuItem[] = "\x83\x77\x83\x62\x83\x68\x83\x89\x83\x43\x83\x93(&H)";
 const char kSuiteItemCaption[] = "Mirekko(&F)";
 
-// How long the host's menu waits for the controller's pop-up. A controller that does not
-// answer in time gets no item in this opening of the menu, rather than a frozen mascot.
-const DWORD kPopupRequestMs = 2000;
-
 // Asks the controller for the suite's pop-up (WM_USER+3); the host's thread waits for the
-// answer while its menu is opening.
-HMENU RequestPopup() {
+// answer while its menu is opening. Null with the reason in `*why` when there is none.
+HMENU RequestPopup(const char** why) {
+    HWND hController = FindController();
     DWORD_PTR answer = 0;
-    if (!SendMessageTimeoutA(FindController(), MK_WM_GETPOPUP, 0, 0, SMTO_ABORTIFHUNG,
-                             kPopupRequestMs, &answer))
+    if (!SendMessageTimeoutA(hController, MK_WM_GETPOPUP, 0, 0, SMTO_ABORTIFHUNG, kPopupRequestMs,
+                             &answer)) {
         answer = 0;
+        *why = hController ? "controller did not answer" : "no controller window";
+    } else if (!answer) {
+        *why = "no pop-up from the controller";
+    }
     HMENU hPopup = reinterpret_cast<HMENU>(answer);
     g_hMenu = hPopup;
     return hPopup;
 }
 
-bool ReadImagePath(HWND hwnd, char* path) {
-    DWORD pid;
-    return ReadWindowImagePath(hwnd, path, &pid);
-}
-
-// Without a pop-up (no controller, or a null answer) there is nothing to show: the item is
-// not inserted, and nothing is recorded for removal either.
-bool InsertSuiteItem(HWND hwnd, HMENU hMenu, UINT position) {
-    HMENU hPopup = RequestPopup();
+// Without a pop-up (no controller, or a null or late answer) there is nothing to show: the
+// item is not inserted, and nothing is recorded for removal either. Returns the decision.
+const char* InsertSuiteItem(HWND hwnd, HMENU hMenu, UINT position, bool* inserted) {
+    const char* why = "";
+    *inserted = false;
+    HMENU hPopup = RequestPopup(&why);
     if (!hPopup)
-        return false;
+        return why;
     if (!InsertMenuA(hMenu, position, MF_BYPOSITION | MF_POPUP, reinterpret_cast<UINT_PTR>(hPopup),
                      kSuiteItemCaption))
-        return false;
+        return "the menu refused the item";
     DrawMenuBar(hwnd);
-    return true;
+    *inserted = true;
+    return position == 4 ? "inserted at 4" : "inserted at 2";
 }
 
 void OnInitMenu(HWND hwnd, HMENU hMenu) {
+    MkTrace trace;
+    TraceBegin(&trace, "WM_INITMENU");
+    const char* decision = "out of memory";
+    int arg = 0;
     char* className = static_cast<char*>(MkAlloc(kTextBytes));
     char* firstItem = static_cast<char*>(MkAlloc(kTextBytes));
     char* path = static_cast<char*>(MkAlloc(MK_IMAGE_PATH_BYTES));
     if (className && firstItem && path) {
         GetClassNameA(hwnd, className, kTextBytes);
+        trace.className = className;
         GetMenuStringA(hMenu, 0, firstItem, kTextBytes, MF_BYPOSITION);
-        if (GetMenuItemCount(hMenu) > 5 && MkStrEqual(className, "TPUtilWindow")) {
-            if (ReadImagePath(hwnd, path) && MkIsFirstKindHost(path, MK_IMAGE_PATH_BYTES)) {
+        const int items = GetMenuItemCount(hMenu);
+        const bool utilWindow = MkStrEqual(className, MK_HOST_MENU_CLASS);
+        const bool mainForm = MkStrEqual(className, MK_HOST_MAIN_CLASS);
+        DWORD pid;
+        bool inserted;
+        if (items > 5 && utilWindow) {
+            const bool found = ReadWindowImagePath(hwnd, path, &pid);
+            trace.image = TraceImageAnswer(path, found);
+            if (found && MkIsFirstKindHost(path, MK_IMAGE_PATH_BYTES)) {
                 UINT position = MkStrEqual(firstItem, kDeveloperMenuItem) ? 4 : 2;
-                InsertSuiteItem(hwnd, hMenu, position);
+                decision = InsertSuiteItem(hwnd, hMenu, position, &inserted);
+            } else {
+                decision = "not a host";
             }
-        } else if (MkStrEqual(firstItem, kHeadlineMenuItem) && MkStrEqual(className, "Tmainform")) {
-            if (ReadImagePath(hwnd, path) && MkIsSecondKindHost(path, MK_IMAGE_PATH_BYTES)) {
+        } else if (MkStrEqual(firstItem, kHeadlineMenuItem) && mainForm) {
+            const bool found = ReadWindowImagePath(hwnd, path, &pid);
+            trace.image = TraceImageAnswer(path, found);
+            if (found && MkIsSecondKindHost(path, MK_IMAGE_PATH_BYTES)) {
                 // Recorded only once the item is really in the menu: the close removes
                 // whatever sits at position 2, which would otherwise be one of the host's.
-                if (InsertSuiteItem(hwnd, hMenu, 2)) {
+                decision = InsertSuiteItem(hwnd, hMenu, 2, &inserted);
+                if (inserted) {
                     g_bCommandPending = 1;
                     g_hPopupOwnerMenu = hMenu;
                 }
+            } else {
+                decision = "not a host";
             }
+        } else if (utilWindow) {
+            decision = "%d items, needs more than 5";
+            arg = items;
+        } else if (mainForm) {
+            decision = "first item is not the headline";
+        } else {
+            decision = "not a host window class";
         }
     }
+    TraceEnd(&trace, decision, arg);
     MkFree(path);
     MkFree(firstItem);
     MkFree(className);
 }
 
 void OnMenuClosed(HWND hwnd) {
+    MkTrace trace;
+    TraceBegin(&trace, "WM_MENUSELECT (menu closed)");
+    const char* decision = "out of memory";
     char* className = static_cast<char*>(MkAlloc(kTextBytes));
     char* path = static_cast<char*>(MkAlloc(MK_IMAGE_PATH_BYTES));
     if (className && path) {
         GetClassNameA(hwnd, className, kTextBytes);
-        if (MkStrEqual(className, "Tmainform") && ReadImagePath(hwnd, path) &&
-            MkIsSecondKindHost(path, MK_IMAGE_PATH_BYTES)) {
-            // The pop-up belongs to the controller: only unlinked here, never destroyed.
-            RemoveMenu(g_hPopupOwnerMenu, 2, MF_BYPOSITION);
-            g_hPopupOwnerMenu = NULL;
+        trace.className = className;
+        decision = "not a host window class";
+        if (MkStrEqual(className, MK_HOST_MAIN_CLASS)) {
+            DWORD pid;
+            const bool found = ReadWindowImagePath(hwnd, path, &pid);
+            trace.image = TraceImageAnswer(path, found);
+            decision = "not a host";
+            if (found && MkIsSecondKindHost(path, MK_IMAGE_PATH_BYTES)) {
+                // The pop-up belongs to the controller: only unlinked here, never destroyed.
+                RemoveMenu(g_hPopupOwnerMenu, 2, MF_BYPOSITION);
+                g_hPopupOwnerMenu = NULL;
+                decision = "removed the item at 2";
+            }
         }
     }
+    TraceEnd(&trace, decision);
     MkFree(path);
     MkFree(className);
 }

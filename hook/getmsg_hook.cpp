@@ -1,14 +1,13 @@
 // The WH_GETMESSAGE hook procedure: tells the controller about files dropped on the mascot
 // and about the suite's commands chosen from the mascot host's context menu.
-#include "hook_state.h"
-#include "hostid.h"
-#include "mkhook_internal.h"
+#include "host_side.h"
 
 #include <shellapi.h>
 
-LONG g_bSkipNextDrop;
-
 namespace {
+
+// 1 when the next drop on an "ssp.exe" main window is to pass unforwarded.
+LONG g_bSkipNextDrop;
 
 const DWORD kTextBytes = 1024;
 
@@ -68,12 +67,12 @@ void ReadDroppedPath(HDROP hDrop, char* path) {
 }
 
 // Puts the first dropped file's path into the controller's title and sends WM_USER+4, whose
-// lParam points at the path in this process.
-void ForwardDrop(HDROP hDrop, HWND hMascot) {
+// lParam points at the path in this process. Returns the decision, for the trace.
+const char* ForwardDrop(HDROP hDrop, HWND hMascot) {
     HWND hController = FindController();
     char* path = static_cast<char*>(MkAlloc(kTextBytes));
     if (!path)
-        return;
+        return "out of memory";
     ReadDroppedPath(hDrop, path);
     const DWORD start = GetTickCount();
     DWORD_PTR result;
@@ -82,88 +81,28 @@ void ForwardDrop(HDROP hDrop, HWND hMascot) {
                         SMTO_ABORTIFHUNG, kDropSendMs, &result);
     const DWORD spent = GetTickCount() - start;
     if (spent < kDropSendMs &&
-        !SendMessageTimeoutA(hController, MK_WM_DROPFILE, reinterpret_cast<WPARAM>(hMascot),
-                             reinterpret_cast<LPARAM>(path), SMTO_ABORTIFHUNG, kDropSendMs - spent,
-                             &result) &&
-        IsWindow(hController)) {
-        // The message stays queued for a controller that did not answer in time, and it may
-        // still read the path at lParam when it wakes: the 1 KiB buffer is left to it, a leak
-        // that happens only with a controller that hangs.
-        return;
+        SendMessageTimeoutA(hController, MK_WM_DROPFILE, reinterpret_cast<WPARAM>(hMascot),
+                            reinterpret_cast<LPARAM>(path), SMTO_ABORTIFHUNG, kDropSendMs - spent,
+                            &result)) {
+        MkFree(path);
+        return "forwarded";
     }
-    MkFree(path);
+    if (!IsWindow(hController)) {
+        MkFree(path);
+        return "no controller window";
+    }
+    // The message stays queued for a controller that did not answer in time, and it may still
+    // read the path at lParam when it wakes: the 1 KiB buffer is left to it, a leak that
+    // happens only with a controller that hangs.
+    return "controller did not answer";
 }
 
-void OnDropFiles(HWND hwnd, HDROP hDrop) {
-    char* text = static_cast<char*>(MkAlloc(kTextBytes));
-    if (!text)
-        return;
-    GetClassNameA(hwnd, text, kTextBytes);
-    if (MkStrEqual(text, "Tmainform")) {
-        char* path = static_cast<char*>(MkAlloc(MK_IMAGE_PATH_BYTES));
-        if (path) {
-            DWORD pid;
-            ReadWindowImagePath(hwnd, path, &pid);  // an unknown path counts as empty
-            if (MkIsFirstKindHost(path, MK_IMAGE_PATH_BYTES)) {
-                HWND hMascot = FindMascotWindowOfProcess(pid);
-                if (hMascot)
-                    ForwardDrop(hDrop, hMascot);
-            }
-            if (MkIsSecondKindHost(path, MK_IMAGE_PATH_BYTES) && g_bSkipNextDrop == 0) {
-                ForwardDrop(hDrop, hwnd);
-                g_bSkipNextDrop = 1;
-            } else {
-                g_bSkipNextDrop = 0;
-            }
-            MkFree(path);
-        }
-    }
-    MkFree(text);
-}
-
-void OnCommand(HWND hwnd, UINT id) {
-    char* className = static_cast<char*>(MkAlloc(kTextBytes));
-    if (!className)
-        return;
-    GetClassNameA(hwnd, className, kTextBytes);
-    const bool utilWindow = MkStrEqual(className, "TPUtilWindow");
-    const bool mainForm = !utilWindow && MkStrEqual(className, "Tmainform");
-    // The host's own commands (below 1000) never go to the controller: for the first kind of
-    // host they are dismissed before the list of mascot windows is read.
-    if ((utilWindow && id > 999) || mainForm) {
-        char* path = static_cast<char*>(MkAlloc(MK_IMAGE_PATH_BYTES));
-        if (path) {
-            DWORD pid;
-            ReadWindowImagePath(hwnd, path, &pid);  // an unknown path counts as empty
-            if (utilWindow) {
-                if (MkIsFirstKindHost(path, MK_IMAGE_PATH_BYTES)) {
-                    HWND hMascot = FindMascotWindowOfProcess(pid);
-                    if (hMascot)
-                        StartSendThread(FindController(), MK_WM_COMMAND,
-                                        reinterpret_cast<WPARAM>(hMascot), id);
-                }
-            } else if (MkIsSecondKindHost(path, MK_IMAGE_PATH_BYTES)) {
-                // Only the first command after the pop-up went into the menu can be the
-                // suite's; whatever it is, the next ones are the host's own.
-                if (g_bCommandPending == 1) {
-                    if (id > 999)
-                        StartSendThread(FindController(), MK_WM_COMMAND,
-                                        reinterpret_cast<WPARAM>(hwnd), id);
-                    g_bCommandPending = 0;
-                }
-            }
-            MkFree(path);
-        }
-    }
-    MkFree(className);
-}
-
-}  // namespace
-
-void StartSendThread(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+// Sends (hwnd, msg, wParam, lParam) from a worker thread of its own, so that the host's thread
+// does not wait for the controller. False when no worker could be started.
+bool StartSendThread(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     SendRequest* request = static_cast<SendRequest*>(MkAlloc(sizeof(SendRequest)));
     if (!request)
-        return;
+        return false;
     request->hwnd = hwnd;
     request->msg = msg;
     request->wParam = wParam;
@@ -174,18 +113,110 @@ void StartSendThread(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                             reinterpret_cast<LPCSTR>(&SendThread), &hSelf)) {
         MkFree(request);
-        return;
+        return false;
     }
     DWORD threadId;
     HANDLE hThread = CreateThread(NULL, 0, SendThread, request, 0, &threadId);
     if (hThread) {
         // Nobody waits for a worker or reads its exit code.
         CloseHandle(hThread);
-    } else {
-        MkFree(request);
-        FreeLibrary(hSelf);
+        return true;
     }
+    MkFree(request);
+    FreeLibrary(hSelf);
+    return false;
 }
+
+void OnDropFiles(HWND hwnd, HDROP hDrop) {
+    MkTrace trace;
+    TraceBegin(&trace, "WM_DROPFILES");
+    const char* decision = "out of memory";
+    char* className = static_cast<char*>(MkAlloc(kTextBytes));
+    char* path = static_cast<char*>(MkAlloc(MK_IMAGE_PATH_BYTES));
+    if (className && path) {
+        GetClassNameA(hwnd, className, kTextBytes);
+        trace.className = className;
+        decision = "not a host window class";
+        if (MkStrEqual(className, MK_HOST_MAIN_CLASS)) {
+            DWORD pid;
+            // An unknown path counts as empty.
+            trace.image = TraceImageAnswer(path, ReadWindowImagePath(hwnd, path, &pid));
+            decision = "not a host";
+            if (MkIsFirstKindHost(path, MK_IMAGE_PATH_BYTES)) {
+                HWND hMascot = FindMascotWindowOfProcess(pid);
+                decision = hMascot ? ForwardDrop(hDrop, hMascot) : "no mascot window listed";
+            }
+            if (MkIsSecondKindHost(path, MK_IMAGE_PATH_BYTES) && g_bSkipNextDrop == 0) {
+                decision = ForwardDrop(hDrop, hwnd);
+                g_bSkipNextDrop = 1;
+            } else {
+                if (MkIsSecondKindHost(path, MK_IMAGE_PATH_BYTES))
+                    decision = "let pass (alternation)";
+                g_bSkipNextDrop = 0;
+            }
+        }
+    }
+    TraceEnd(&trace, decision);
+    MkFree(path);
+    MkFree(className);
+}
+
+// Starts the worker that sends a suite command to the controller; returns the decision.
+const char* ForwardCommand(HWND hMascot, UINT id) {
+    return StartSendThread(FindController(), MK_WM_COMMAND, reinterpret_cast<WPARAM>(hMascot), id)
+               ? "forwarded"
+               : "no worker thread";
+}
+
+void OnCommand(HWND hwnd, UINT id) {
+    MkTrace trace;
+    TraceBegin(&trace, "WM_COMMAND");
+    const char* decision = "out of memory";
+    char* className = static_cast<char*>(MkAlloc(kTextBytes));
+    if (className) {
+        GetClassNameA(hwnd, className, kTextBytes);
+        trace.className = className;
+        const bool utilWindow = MkStrEqual(className, MK_HOST_MENU_CLASS);
+        const bool mainForm = !utilWindow && MkStrEqual(className, MK_HOST_MAIN_CLASS);
+        decision = "not a host window class";
+        if (utilWindow && id < MK_FIRST_SUITE_COMMAND) {
+            // The host's own commands never go to the controller: for the first kind of host
+            // they are dismissed before the list of mascot windows is read.
+            decision = "the host's own command (below 1000)";
+        } else if (utilWindow || mainForm) {
+            char* path = static_cast<char*>(MkAlloc(MK_IMAGE_PATH_BYTES));
+            decision = "out of memory";
+            if (path) {
+                DWORD pid;
+                // An unknown path counts as empty.
+                trace.image = TraceImageAnswer(path, ReadWindowImagePath(hwnd, path, &pid));
+                decision = "not a host";
+                if (utilWindow) {
+                    if (MkIsFirstKindHost(path, MK_IMAGE_PATH_BYTES)) {
+                        HWND hMascot = FindMascotWindowOfProcess(pid);
+                        decision =
+                            hMascot ? ForwardCommand(hMascot, id) : "no mascot window listed";
+                    }
+                } else if (MkIsSecondKindHost(path, MK_IMAGE_PATH_BYTES)) {
+                    // Only the first command after the pop-up went into the menu can be the
+                    // suite's; whatever it is, the next ones are the host's own.
+                    decision = "no pop-up inserted since the last command";
+                    if (g_bCommandPending == 1) {
+                        decision = id >= MK_FIRST_SUITE_COMMAND
+                                       ? ForwardCommand(hwnd, id)
+                                       : "the host's own command (below 1000)";
+                        g_bCommandPending = 0;
+                    }
+                }
+                MkFree(path);
+            }
+        }
+    }
+    TraceEnd(&trace, decision);
+    MkFree(className);
+}
+
+}  // namespace
 
 // Runs for every message retrieved by every hooked thread: anything but a drop or a command
 // costs one comparison and the call down the chain. Peeked and removed messages count alike.

@@ -1,8 +1,9 @@
-#include "hostid.h"
+// Telling the mascot host's processes and windows: the image name of a window's process, and
+// the mascot windows the host lists in its shared memory.
+#include "host_side.h"
 
 #include <tlhelp32.h>
 
-#include "mkhook_internal.h"
 #include "sakura_list.h"
 
 namespace {
@@ -99,7 +100,7 @@ HWND GetMascotWindow(int n) {
     if (!copy)
         return 0;
     int value = 0;
-    HANDLE hMapping = OpenFileMappingA(FILE_MAP_READ, FALSE, "Sakura");
+    HANDLE hMapping = OpenFileMappingA(FILE_MAP_READ, FALSE, MK_HOST_SHARED_MEMORY);
     if (hMapping) {
         const void* view = MapViewOfFile(hMapping, FILE_MAP_READ, 0, 0, 0);
         if (view) {

@@ -3,14 +3,7 @@
 #ifndef MKHOOK_MKSTR_H
 #define MKHOOK_MKSTR_H
 
-// Length of a zero-terminated byte string.
-unsigned MkStrLen(const char* s);
-
 // Whole-string, case-sensitive equality of two zero-terminated byte strings.
 bool MkStrEqual(const char* a, const char* b);
-
-// Whether `needle` occurs in `hay`, byte for byte (both zero-terminated). An empty needle
-// occurs in every string.
-bool MkStrContains(const char* hay, const char* needle);
 
 #endif

@@ -1,8 +1,18 @@
 // The two notices shown for the controller, each on a thread of its own: the version box and
-// the mascot's "that was a plug-in file" request.
-#include "mkhook_internal.h"
+// the mascot's "that was a plug-in file" request, with the two exports that start them.
+#include "controller_side.h"
 
 namespace {
+
+// Written and read by the exports and the notice threads without locks: plain 32-bit values,
+// volatile so that every read goes to memory. g_hVersionThread is the running version box's
+// thread, null when none runs; g_hNoticeThread the most recently started notice thread, null
+// once a notice thread has finished; g_hNoticeTarget the window that receives the notices.
+HANDLE volatile g_hVersionThread;
+HANDLE volatile g_hNoticeThread;
+HWND volatile g_hNoticeTarget;
+// The version box's thread, for closing its box at HookExit.
+DWORD g_dwVersionThreadId;
 
 // Shift_JIS. Line 2 is the rights line; the list of lines in the box is kept as shipped.
 const char kVersionText[] =
@@ -17,9 +27,10 @@ const char kVersionCaption[] = "\x83o\x81[\x83W\x83\x87\x83\x93\x8f\xee\x95\xf1"
 
 // The request is sent without a CR LF after its last header. Script: "と思ったら、Mirekko用
 // プラグインファイルだったよ。\uせっかちやな。\e" (\u and \e are the mascot's own tags).
-const char kNoticeFormat[] =
-    "SEND SSTP/1.4\r\n"
-    "Sender: Mirekko\r\n"
+const char kNoticeFormat[] = MK_SSTP_NOTICE_REQUEST_LINE
+    "\r\n"
+    "Sender: " MK_SSTP_SENDER
+    "\r\n"
     "Script: \x82\xc6\x8ev\x82\xc1\x82\xbd\x82\xe7\x81"
     "AMirekko\x97p\x83v\x83\x89\x83O\x83"
     "C\x83\x93\x83t\x83@\x83"
@@ -27,7 +38,7 @@ const char kNoticeFormat[] =
     "B\\u\x82\xb9\x82\xc1\x82\xa9\x82\xbf\x82\xe2\x82\xc8\x81"
     "B\\e\r\n"
     "HWnd: %ld\r\n"
-    "Charset: Shift_JIS";
+    "Charset: " MK_SSTP_CHARSET;
 
 const DWORD kVersionBufferBytes = 1024;
 const DWORD kNoticeBufferBytes = 1000;
@@ -61,8 +72,7 @@ HANDLE g_hLastVersionThread;
 // Set by HookExit: a notice thread still in its wait ends at once and sends nothing.
 HANDLE volatile g_hNoticeCancel;
 
-}  // namespace
-
+// The event a waiting notice thread watches; made on first use.
 HANDLE NoticeCancelEvent() {
     if (!g_hNoticeCancel) {
         HANDLE h = CreateEventA(NULL, TRUE, FALSE, NULL);
@@ -72,8 +82,6 @@ HANDLE NoticeCancelEvent() {
     }
     return g_hNoticeCancel;
 }
-
-namespace {
 
 void PushNoticeThread(NoticeThread* node) {
     for (;;) {
@@ -114,11 +122,10 @@ BOOL CALLBACK CloseThreadWindow(HWND hWnd, LPARAM) {
     return TRUE;
 }
 
-}  // namespace
-
+// Remember a started notice thread, so that HookExit can end it, and close the handles of
+// those that are over, except the one g_hNoticeThread may still name (HookExit must never see
+// a closed handle there).
 void TrackNoticeThread(HANDLE hThread) {
-    // Close the handles of notices that are over, except the one g_hNoticeThread may still
-    // name (HookExit must never see a closed handle there).
     NoticeThread* list = DetachNoticeThreads();
     while (list) {
         NoticeThread* node = list;
@@ -136,6 +143,8 @@ void TrackNoticeThread(HANDLE hThread) {
         PushNoticeThread(node);
     }
 }
+
+}  // namespace
 
 void EndLibraryThreads() {
     // Ask every thread to end: a waiting notice wakes and sends nothing, a version box closes
@@ -179,6 +188,9 @@ void EndLibraryThreads() {
     }
 }
 
+namespace {
+
+// The version box's thread handle stays open until the next box or HookExit.
 void TrackVersionThread(HANDLE hThread) {
     // A new box starts only after the previous one cleared g_hVersionThread: that thread is
     // over or about to be.
@@ -226,5 +238,33 @@ DWORD WINAPI InstalledNoticeThread(LPVOID) {
         MkFree(request);
     }
     g_hNoticeThread = NULL;
+    return 0;
+}
+
+}  // namespace
+
+extern "C" int WINAPI MKShowVersion(void) {
+    if (!g_hVersionThread) {
+        // Started suspended so that the handle is stored before the thread can clear it.
+        HANDLE hThread =
+            CreateThread(NULL, 0, VersionBoxThread, NULL, CREATE_SUSPENDED, &g_dwVersionThreadId);
+        g_hVersionThread = hThread;
+        if (hThread) {
+            TrackVersionThread(hThread);
+            ResumeThread(hThread);
+        }
+    }
+    return 0;
+}
+
+extern "C" int WINAPI MKShowMKIOK(HWND hWnd) {
+    g_hNoticeTarget = hWnd;
+    NoticeCancelEvent();  // before the thread waits on it
+    HANDLE hThread = CreateThread(NULL, 0, InstalledNoticeThread, NULL, CREATE_SUSPENDED, NULL);
+    g_hNoticeThread = hThread;
+    if (hThread) {
+        TrackNoticeThread(hThread);
+        ResumeThread(hThread);
+    }
     return 0;
 }

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "lineio.h"
-#include "mkhook.h"
+#include "mirekko/mkhook.h"
 #include "text.h"
 #include "threads.h"
 

@@ -75,4 +75,12 @@ TEST(ImageTest, SearchStaysWithinCapacity) {
     EXPECT_TRUE(MkImagePathContains("abc", 4, ""));
 }
 
+TEST(ImageTest, SearchFindsTheNameAnywhereAfterAFailedPartialMatch) {
+    EXPECT_TRUE(MkImagePathContains("sspssp.exe", 260, "ssp.exe"));
+    EXPECT_TRUE(MkImagePathContains("c:\\sakura\\mysakura.exe.bak", 260, "sakura.exe"));
+    EXPECT_FALSE(MkImagePathContains("ssp.ex", 260, "ssp.exe"));
+    EXPECT_FALSE(MkImagePathContains("SSP.EXE", 260, "ssp.exe"));  // lowered first by the caller
+    EXPECT_FALSE(MkImagePathContains("", 260, "ssp.exe"));
+}
+
 }  // namespace

@@ -1,4 +1,4 @@
-// Small Win32 helpers shared by the end-to-end tests.
+// Small Win32 helpers shared by the end-to-end tests and the demo.
 #pragma once
 
 #include <windows.h>

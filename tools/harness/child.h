@@ -1,4 +1,4 @@
-// Child processes for the end-to-end tests: started with piped standard input and output,
+// Child processes for the end-to-end tests and the demo: started with piped standard input and output,
 // read line by line, and killed with the test (a job object ends whatever a test leaves).
 #pragma once
 

@@ -1,0 +1,14 @@
+// The library in the controller's process: the exports and the lifecycle (exports.cpp), the
+// plug-in-installed notice and the version box (notices.cpp). None of this runs inside the
+// mascot host; HookStart only hands the host's side its two hook procedures.
+#ifndef MKHOOK_CONTROLLER_SIDE_H
+#define MKHOOK_CONTROLLER_SIDE_H
+
+#include "library.h"
+
+// For HookExit: ends the version-box thread and every notice thread still running. Each is
+// asked to end; those that have not ended within one grace period shared by all of them are
+// terminated. Nothing of the library runs in them when this returns.
+void EndLibraryThreads();
+
+#endif

@@ -1,0 +1,73 @@
+// The trace of the hook procedures' decisions. A user whose mascot shows no "Mirekko(&F)", or
+// whose drops go nowhere, can learn why: while the switch object exists, each handled message
+// writes one line that debuggers, DebugView and mktrace.exe show.
+#include "host_side.h"
+
+namespace {
+
+// The switch is looked for at most this often per process: a kernel call for every handled
+// message would cost the host more than the handling itself.
+const DWORD kSwitchCheckMs = 500;
+const DWORD kLineBytes = 512;
+
+// Per process, written and read without locks by whichever hooked thread handles a message:
+// a stale answer only delays the switch by one period.
+DWORD volatile g_dwSwitchCheckedAt;
+bool volatile g_bSwitchChecked;
+bool volatile g_bTraceOn;
+
+bool TraceSwitchedOn() {
+    DWORD now = GetTickCount();
+    if (!g_bSwitchChecked || now - g_dwSwitchCheckedAt >= kSwitchCheckMs) {
+        HANDLE hSwitch = OpenEventA(SYNCHRONIZE, FALSE, MK_TRACE_SWITCH_NAME);
+        g_bTraceOn = hSwitch != NULL;
+        if (hSwitch)
+            CloseHandle(hSwitch);
+        g_dwSwitchCheckedAt = now;
+        g_bSwitchChecked = true;
+    }
+    return g_bTraceOn;
+}
+
+}  // namespace
+
+void TraceBegin(MkTrace* trace, const char* message) {
+    trace->on = TraceSwitchedOn();
+    trace->message = message;
+    trace->className = "";
+    trace->image = "-";
+    if (trace->on)
+        QueryPerformanceCounter(&trace->start);
+}
+
+void TraceEnd(MkTrace* trace, const char* decision, int arg) {
+    if (!trace->on)
+        return;
+    LARGE_INTEGER end, frequency;
+    QueryPerformanceCounter(&end);
+    QueryPerformanceFrequency(&frequency);
+    DWORD micros = 0;
+    if (frequency.QuadPart > 0)
+        micros = static_cast<DWORD>((end.QuadPart - trace->start.QuadPart) * 1000000 /
+                                    frequency.QuadPart);
+    char* what = static_cast<char*>(MkAlloc(kLineBytes));
+    char* line = static_cast<char*>(MkAlloc(kLineBytes * 2));
+    if (what && line) {
+        wsprintfA(what, decision, arg);
+        wsprintfA(line, "mkhook: %s class=%.64s image=%s: %.200s (%lu us)", trace->message,
+                  trace->className, trace->image, what, micros);
+        OutputDebugStringA(line);
+    }
+    MkFree(line);
+    MkFree(what);
+}
+
+const char* TraceImageAnswer(const char* lowerPath, bool found) {
+    if (!found)
+        return "not found";
+    if (MkIsFirstKindHost(lowerPath, MK_IMAGE_PATH_BYTES))
+        return MK_HOST_IMAGE_SAKURA "|" MK_HOST_IMAGE_EMBRYO;
+    if (MkIsSecondKindHost(lowerPath, MK_IMAGE_PATH_BYTES))
+        return MK_HOST_IMAGE_SSP;
+    return "none";
+}
