@@ -48,6 +48,7 @@
 #include <vector>
 
 #include "lineio.h"
+#include "mirekko/protocol.h"
 #include "text.h"
 #include "threads.h"
 
@@ -253,7 +254,8 @@ void PublishSakura() {
     }
     const bool reserve = g_opt.sakura == Sakura::Reserved || g_opt.sakura == Sakura::Partial;
     g_mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr,
-                                   PAGE_READWRITE | (reserve ? SEC_RESERVE : 0), 0, size, "Sakura");
+                                   PAGE_READWRITE | (reserve ? SEC_RESERVE : 0), 0, size,
+                                   MK_HOST_SHARED_MEMORY);
     if (!g_mapping || GetLastError() == ERROR_ALREADY_EXISTS) {
         Out("ERROR shared memory \"Sakura\" exists already or cannot be created");
         return;
@@ -596,9 +598,9 @@ int main(int argc, char** argv) {
     wc.hInstance = inst;
     wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    wc.lpszClassName = "Tmainform";
+    wc.lpszClassName = MK_HOST_MAIN_CLASS;
     RegisterClassA(&wc);
-    wc.lpszClassName = "TPUtilWindow";
+    wc.lpszClassName = MK_HOST_MENU_CLASS;
     RegisterClassA(&wc);
     wc.lpfnWndProc = CommandProc;
     wc.lpszClassName = "MkHostCommands";
@@ -607,9 +609,9 @@ int main(int argc, char** argv) {
     g_commands = CreateWindowExA(0, "MkHostCommands", "mkhost", WS_OVERLAPPED, 0, 0, 0, 0, nullptr,
                                  nullptr, inst, nullptr);
     if (!ssp || g_opt.menuOwner == "tputil")
-        g_tputil = CreateWindowExA(0, "TPUtilWindow", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                                   inst, nullptr);
-    g_mainform = CreateWindowExA(WS_EX_TOOLWINDOW | WS_EX_ACCEPTFILES, "Tmainform",
+        g_tputil = CreateWindowExA(0, MK_HOST_MENU_CLASS, "", WS_POPUP, 0, 0, 0, 0, nullptr,
+                                   nullptr, inst, nullptr);
+    g_mainform = CreateWindowExA(WS_EX_TOOLWINDOW | WS_EX_ACCEPTFILES, MK_HOST_MAIN_CLASS,
                                  Format("mkhost %s", KindName(g_opt.kind)).c_str(),
                                  WS_POPUP | WS_VISIBLE | WS_BORDER, 40, 40, 200, 160, nullptr,
                                  nullptr, inst, nullptr);
