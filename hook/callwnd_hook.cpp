@@ -76,8 +76,7 @@ void OnInitMenu(HWND hwnd, HMENU hMenu) {
         DWORD pid;
         bool inserted;
         if (items > 5 && utilWindow) {
-            const bool found = ReadWindowImagePath(hwnd, path, &pid);
-            trace.image = TraceImageAnswer(path, found);
+            const bool found = ReadWindowImagePath(hwnd, path, &pid, &trace);
             if (found && MkIsFirstKindHost(path, MK_IMAGE_PATH_BYTES)) {
                 UINT position = MkStrEqual(firstItem, kDeveloperMenuItem) ? 4 : 2;
                 decision = InsertSuiteItem(hwnd, hMenu, position, &inserted);
@@ -85,8 +84,7 @@ void OnInitMenu(HWND hwnd, HMENU hMenu) {
                 decision = "not a host";
             }
         } else if (MkStrEqual(firstItem, kHeadlineMenuItem) && mainForm) {
-            const bool found = ReadWindowImagePath(hwnd, path, &pid);
-            trace.image = TraceImageAnswer(path, found);
+            const bool found = ReadWindowImagePath(hwnd, path, &pid, &trace);
             if (found && MkIsSecondKindHost(path, MK_IMAGE_PATH_BYTES)) {
                 // Recorded only once the item is really in the menu: the close removes
                 // whatever sits at position 2, which would otherwise be one of the host's.
@@ -125,8 +123,7 @@ void OnMenuClosed(HWND hwnd) {
         decision = "not a host window class";
         if (MkStrEqual(className, MK_HOST_MAIN_CLASS)) {
             DWORD pid;
-            const bool found = ReadWindowImagePath(hwnd, path, &pid);
-            trace.image = TraceImageAnswer(path, found);
+            const bool found = ReadWindowImagePath(hwnd, path, &pid, &trace);
             decision = "not a host";
             if (found && MkIsSecondKindHost(path, MK_IMAGE_PATH_BYTES)) {
                 // The pop-up belongs to the controller: only unlinked here, never destroyed.

@@ -139,8 +139,7 @@ void OnDropFiles(HWND hwnd, HDROP hDrop) {
         decision = "not a host window class";
         if (MkStrEqual(className, MK_HOST_MAIN_CLASS)) {
             DWORD pid;
-            // An unknown path counts as empty.
-            trace.image = TraceImageAnswer(path, ReadWindowImagePath(hwnd, path, &pid));
+            ReadWindowImagePath(hwnd, path, &pid, &trace);  // an unknown path counts as empty
             decision = "not a host";
             if (MkIsFirstKindHost(path, MK_IMAGE_PATH_BYTES)) {
                 HWND hMascot = FindMascotWindowOfProcess(pid);
@@ -188,8 +187,7 @@ void OnCommand(HWND hwnd, UINT id) {
             decision = "out of memory";
             if (path) {
                 DWORD pid;
-                // An unknown path counts as empty.
-                trace.image = TraceImageAnswer(path, ReadWindowImagePath(hwnd, path, &pid));
+                ReadWindowImagePath(hwnd, path, &pid, &trace);  // an unknown path counts as empty
                 decision = "not a host";
                 if (utilWindow) {
                     if (MkIsFirstKindHost(path, MK_IMAGE_PATH_BYTES)) {

@@ -19,29 +19,6 @@ LRESULT CALLBACK GetMsgHookProc(int nCode, WPARAM wParam, LPARAM lParam);
 // cleared by GetMsgHookProc; both run on the host's GUI thread, so no lock is needed.
 extern LONG g_bCommandPending;
 
-// ---- Host identification ----------------------------------------------------------------
-
-// Size of the image path buffers the callers pass to GetProcessImagePath.
-#define MK_IMAGE_PATH_BYTES 260
-
-// Copies the executable name of process `pid`, as the process snapshot reports it (a full
-// path on some systems, a bare name on others), into `buffer` (MK_IMAGE_PATH_BYTES bytes).
-// 1 when the process exists; 0 otherwise, the buffer then left as it was.
-int GetProcessImagePath(char* buffer, DWORD pid);
-
-// The image path of the process that owns `hwnd`, lower-cased as the image test wants it,
-// into `path` (MK_IMAGE_PATH_BYTES bytes); its process identifier into `*pid`. False when the
-// path cannot be found; `path` is then empty, so that it matches no host.
-bool ReadWindowImagePath(HWND hwnd, char* path, DWORD* pid);
-
-// The n-th window (from 1) that the host lists under a key containing "hwnd"; 0 when there
-// is no such entry or no shared memory.
-HWND GetMascotWindow(int n);
-
-// The first window listed by the host that belongs to process `pid`, trying at most 999
-// entries; 0 when none does.
-HWND FindMascotWindowOfProcess(DWORD pid);
-
 // ---- The trace of the hook procedures' decisions ------------------------------------------
 
 // One handled message. Begin it when a handling starts; the handling fills in what it found
@@ -57,7 +34,29 @@ struct MkTrace {
 void TraceBegin(MkTrace* trace, const char* message);
 // `decision` is a wsprintfA format with at most one int argument, e.g. "inserted at %d".
 void TraceEnd(MkTrace* trace, const char* decision, int arg = 0);
-// The image test's answer for a lower-cased image path, as the trace names it.
-const char* TraceImageAnswer(const char* lowerPath, bool found);
+
+// ---- Host identification ----------------------------------------------------------------
+
+// Size of the image path buffers the callers pass to GetProcessImagePath.
+#define MK_IMAGE_PATH_BYTES 260
+
+// Copies the executable name of process `pid`, as the process snapshot reports it (a full
+// path on some systems, a bare name on others), into `buffer` (MK_IMAGE_PATH_BYTES bytes).
+// 1 when the process exists; 0 otherwise, the buffer then left as it was.
+int GetProcessImagePath(char* buffer, DWORD pid);
+
+// The image path of the process that owns `hwnd`, lower-cased as the image test wants it,
+// into `path` (MK_IMAGE_PATH_BYTES bytes); its process identifier into `*pid`; the image
+// test's answer into the trace. False when the path cannot be found; `path` is then empty, so
+// that it matches no host.
+bool ReadWindowImagePath(HWND hwnd, char* path, DWORD* pid, MkTrace* trace);
+
+// The n-th window (from 1) that the host lists under a key containing "hwnd"; 0 when there
+// is no such entry or no shared memory.
+HWND GetMascotWindow(int n);
+
+// The first window listed by the host that belongs to process `pid`, trying at most 999
+// entries; 0 when none does.
+HWND FindMascotWindowOfProcess(DWORD pid);
 
 #endif

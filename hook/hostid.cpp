@@ -85,14 +85,21 @@ int GetProcessImagePath(char* buffer, DWORD pid) {
     return found;
 }
 
-bool ReadWindowImagePath(HWND hwnd, char* path, DWORD* pid) {
+bool ReadWindowImagePath(HWND hwnd, char* path, DWORD* pid, MkTrace* trace) {
     *pid = 0;
     GetWindowThreadProcessId(hwnd, pid);
     path[0] = 0;
-    if (!GetProcessImagePath(path, *pid))
-        return false;
-    MkLowerImagePath(path, MK_IMAGE_PATH_BYTES);
-    return true;
+    bool found = GetProcessImagePath(path, *pid) != 0;
+    if (found)
+        MkLowerImagePath(path, MK_IMAGE_PATH_BYTES);
+    if (trace->on) {
+        trace->image = !found                                         ? "not found"
+                       : MkIsFirstKindHost(path, MK_IMAGE_PATH_BYTES) ? MK_HOST_IMAGE_SAKURA
+                           "|" MK_HOST_IMAGE_EMBRYO
+                       : MkIsSecondKindHost(path, MK_IMAGE_PATH_BYTES) ? MK_HOST_IMAGE_SSP
+                                                                       : "none";
+    }
+    return found;
 }
 
 HWND GetMascotWindow(int n) {

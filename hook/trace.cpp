@@ -61,13 +61,3 @@ void TraceEnd(MkTrace* trace, const char* decision, int arg) {
     MkFree(line);
     MkFree(what);
 }
-
-const char* TraceImageAnswer(const char* lowerPath, bool found) {
-    if (!found)
-        return "not found";
-    if (MkIsFirstKindHost(lowerPath, MK_IMAGE_PATH_BYTES))
-        return MK_HOST_IMAGE_SAKURA "|" MK_HOST_IMAGE_EMBRYO;
-    if (MkIsSecondKindHost(lowerPath, MK_IMAGE_PATH_BYTES))
-        return MK_HOST_IMAGE_SSP;
-    return "none";
-}
