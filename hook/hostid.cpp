@@ -1,5 +1,6 @@
 #include "hostid.h"
 
+#include <string.h>
 #include <tlhelp32.h>
 
 #include "mkhook_internal.h"

@@ -10,6 +10,7 @@
 //   echo TEXT
 #include <windows.h>
 
+#include <cstdlib>
 #include <map>
 #include <string>
 

@@ -1,6 +1,8 @@
 // Starting and stopping the library from the controller, and the exports around the menu.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "controller_fixture.h"
 
 using namespace mk::test;
