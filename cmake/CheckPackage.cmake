@@ -1,4 +1,6 @@
-# Builds the release archive and checks that it holds exactly the expected files.
+# Builds the release archive and checks that it holds exactly the expected files: the library's
+# debug information (bin/mkhook.dll.debug) stays beside the build, and the archive's mkhook.dll is
+# the stripped one that links to it.
 execute_process(COMMAND ${CMAKE_CPACK_COMMAND} -G ZIP --config ${BINARY_DIR}/CPackConfig.cmake
     WORKING_DIRECTORY ${BINARY_DIR} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
 if(NOT rc EQUAL 0)
@@ -34,4 +36,9 @@ foreach(f mkhook.dll mkplugin/Memory/ramtidy.exe)
         message(FATAL_ERROR "${f} is only ${size} bytes")
     endif()
 endforeach()
+file(SHA256 ${dir}/mkhook.dll packed)
+file(SHA256 ${BINARY_DIR}/bin/mkhook.dll built)
+if(NOT packed STREQUAL built)
+    message(FATAL_ERROR "the archive's mkhook.dll is not the one built in ${BINARY_DIR}/bin")
+endif()
 message(STATUS "package ${PACKAGE}: ${files}")

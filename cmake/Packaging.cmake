@@ -2,8 +2,9 @@
 #   mkhook.dll                    next to the controller
 #   mkplugin/Memory/ramtidy.exe   the memory-cleaner plug-in
 #   INSTALL.txt                   installation and the plug-in's saved setting
-# Version numbers come from hook/version.h and mkplugin/Memory/version.h.
-set(MK_PACKAGE_VERSION ${MKHOOK_VERSION})
+# Version numbers come from hook/version.h and mkplugin/Memory/version.h (cmake/Version.cmake);
+# the package is named after the library's major, minor and patch numbers.
+set(MK_PACKAGE_VERSION ${MKHOOK_VERSION_MAJOR}.${MKHOOK_VERSION_MINOR}.${MKHOOK_VERSION_PATCH})
 
 configure_file(${CMAKE_SOURCE_DIR}/docs/INSTALL.txt.in ${CMAKE_BINARY_DIR}/INSTALL.txt @ONLY
     NEWLINE_STYLE CRLF)

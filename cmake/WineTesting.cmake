@@ -1,4 +1,5 @@
-# Running the Windows test programs: under Wine when cross-building, directly on Windows.
+# Running the Windows test programs: under Wine when cross-building on Linux, the one way they
+# are built and run. (Built on Windows itself, CTest would start them directly; never tried.)
 #
 # Every test program links GoogleTest; each TEST suite found in its sources becomes one CTest
 # test (`ctest -R <Suite>`). The Wine tests share one private prefix and one persistent
@@ -25,7 +26,6 @@ if(NOT TARGET gtest)
     if(GTEST_SOURCE_DIR)
         set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
         set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
-        set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
         add_subdirectory(${GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
     endif()
 endif()

@@ -2,6 +2,7 @@
 // the mascot windows the host lists in its shared memory.
 #include "host_side.h"
 
+#include <string.h>
 #include <tlhelp32.h>
 
 #include "sakura_list.h"

@@ -1,4 +1,5 @@
-// The one place of ramtidy's version: read by CMake (project version) and by ramtidy.rc.
+// The one place of ramtidy's version: read by ramtidy.rc, and by CMake for INSTALL.txt
+// (cmake/Version.cmake).
 #pragma once
 
 #define RAMTIDY_VERSION_MAJOR 1

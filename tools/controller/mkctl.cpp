@@ -10,6 +10,7 @@
 //   hang MS | echo TEXT
 #include <windows.h>
 
+#include <cstdlib>
 #include <map>
 #include <string>
 

@@ -198,9 +198,26 @@ int wmain(int argc, wchar_t** argv) {
     HWND status = nullptr;
     WaitUntil([&] { return (status = VisibleWindowOf(pid)) != nullptr; }, 20000);
     if (Check(status != nullptr, "the status window is shown")) {
-        Sleep(300);  // let it paint a part of the bar
+        // A short run may end within a few hundred milliseconds. Picture the window with its
+        // thread held, every 20 ms for 300 ms while it lasts, so that the last picture shows
+        // as much of the bar as was painted and none is taken of a window that is gone.
         std::wstring shot = shots + L"\\ramtidy-status.bmp";
-        Check(SaveWindowBitmap(status, shot), "screenshot written");
+        HANDLE thread =
+            OpenThread(THREAD_SUSPEND_RESUME, FALSE, GetWindowThreadProcessId(status, nullptr));
+        bool written = false;
+        for (int i = 0; thread && i < 15; ++i) {
+            Sleep(20);
+            SuspendThread(thread);
+            bool shown = IsWindow(status);
+            if (shown)
+                written = SaveWindowBitmap(status, shot);
+            ResumeThread(thread);
+            if (!shown)
+                break;
+        }
+        if (thread)
+            CloseHandle(thread);
+        Check(written, "screenshot written");
     }
     std::string clean = host.Wait("COPYDATA ", 120000);
     Check(

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cctype>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "child.h"
+#include "hook/version.h"
 
 using mk::test::BinPath;
 
@@ -119,10 +121,12 @@ TEST(LibraryFile, VersionResourceInJapaneseUnicodeTable) {
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT len = 0;
     ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &len));
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010006u);
-    EXPECT_EQ(fixed->dwFileVersionLS, 0u);
-    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010006u);
-    EXPECT_EQ(fixed->dwProductVersionLS, 0u);
+    const DWORD ms = MKHOOK_VERSION_MAJOR << 16 | MKHOOK_VERSION_MINOR;
+    const DWORD ls = MKHOOK_VERSION_PATCH << 16 | MKHOOK_VERSION_BUILD;
+    EXPECT_EQ(fixed->dwFileVersionMS, ms);
+    EXPECT_EQ(fixed->dwFileVersionLS, ls);
+    EXPECT_EQ(fixed->dwProductVersionMS, ms);
+    EXPECT_EQ(fixed->dwProductVersionLS, ls);
     EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
     EXPECT_EQ(fixed->dwFileOS, static_cast<DWORD>(VOS__WINDOWS32));
 
@@ -133,11 +137,14 @@ TEST(LibraryFile, VersionResourceInJapaneseUnicodeTable) {
     EXPECT_EQ(translation[0], 0x0411);
     EXPECT_EQ(translation[1], 1200);
 
-    std::map<std::wstring, std::wstring> expected = {
-        {L"FileVersion", L"1, 6, 0, 0"},      {L"ProductVersion", L"1, 6, 0, 0"},
-        {L"FileDescription", L"mkhook"},      {L"InternalName", L"mkhook"},
-        {L"OriginalFilename", L"mkhook.dll"}, {L"ProductName", L"Mirekko"},
-        {L"CompanyName", L"Orbel"},           {L"Comments", L"mkhook.dll phase 1.6 with MKP/1.2"}};
+    std::map<std::wstring, std::wstring> expected = {{L"FileVersion", L"" MKHOOK_VERSION_TEXT},
+                                                     {L"ProductVersion", L"" MKHOOK_VERSION_TEXT},
+                                                     {L"FileDescription", L"mkhook"},
+                                                     {L"InternalName", L"mkhook"},
+                                                     {L"OriginalFilename", L"mkhook.dll"},
+                                                     {L"ProductName", L"Mirekko"},
+                                                     {L"CompanyName", L"Orbel"},
+                                                     {L"Comments", L"" MKHOOK_COMMENTS_TEXT}};
     for (const auto& [key, value] : expected) {
         wchar_t* text = nullptr;
         std::wstring q = L"\\StringFileInfo\\041104b0\\" + key;

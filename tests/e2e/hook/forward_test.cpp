@@ -2,6 +2,9 @@
 // controller; and the host still handling each of them itself.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "host_fixture.h"
 #include "text.h"
 

@@ -2,6 +2,9 @@
 // the shared memory "Sakura", whatever that memory holds.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "host_fixture.h"
 
 using namespace mk::test;

@@ -2,6 +2,9 @@
 // is left out, and its removal from the "ssp.exe" menu at the close.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "host_fixture.h"
 
 using namespace mk::test;

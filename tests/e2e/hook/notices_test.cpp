@@ -1,6 +1,9 @@
 // The plug-in-installed notice and the version box.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "controller_fixture.h"
 
 using namespace mk::test;

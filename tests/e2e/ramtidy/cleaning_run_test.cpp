@@ -2,8 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <regex>
+#include <string>
+#include <vector>
 
 #include "ramtidy_e2e.h"
 #include "winutil.h"

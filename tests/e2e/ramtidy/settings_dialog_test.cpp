@@ -1,6 +1,10 @@
 // "/SETTING": the one-option dialog that saves "ShowWnd" for the next start.
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <optional>
+#include <string>
+
 #include "ramtidy_e2e.h"
 #include "winutil.h"
 

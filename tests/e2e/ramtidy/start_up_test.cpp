@@ -1,6 +1,10 @@
 // Start-up: silent ends without a usable command line, and error stops.
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+#include <vector>
+
 #include "ramtidy_e2e.h"
 #include "winutil.h"
 

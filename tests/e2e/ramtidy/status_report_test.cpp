@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <regex>
+#include <string>
+#include <vector>
 
 #include "ramtidy_e2e.h"
 #include "winutil.h"

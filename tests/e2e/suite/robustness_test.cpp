@@ -4,6 +4,9 @@
 
 #include <tlhelp32.h>
 
+#include <string>
+#include <vector>
+
 #include "suite_fixture.h"
 
 using namespace mk::test;

@@ -5,6 +5,9 @@
 
 #include <map>
 #include <set>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "suite_fixture.h"
 
