@@ -46,14 +46,10 @@ void ExpectErrorStop(const ErrorCase& c, MascotSink& sink) {
 TEST(RamtidyStartUp, ErrorStopsShowTheirBoxAndSendNothing) {
     MascotSink sink;
     std::wstring h = std::to_wstring(sink.handle());
-    double total_mb = ReadMemory().total / 1048576.0;
-    // Just above the 1024 steps the block table holds.
-    std::wstring too_much = L"/" + std::to_wstring(1025.0 / total_mb * 100);
     std::vector<ErrorCase> cases = {
         {L"M /MEMSTATUS", std::nullopt, 5, "no room for the mascot window handle"},
         {L"MK99999999999 /MEMSTATUS", std::nullopt, 6, "Overflow"},
         {L"MK" + h + L" /MEMSTATUS", L"Maybe", 13, "ShowWnd"},
-        {L"MK" + h + L" " + too_much, L"False", 9, "too large for one run"},
         {L"MK" + h + L" /" + std::wstring(400, L'9'), L"False", 6, "Overflow"},
     };
     for (const ErrorCase& c : cases)
