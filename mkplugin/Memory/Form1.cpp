@@ -21,9 +21,8 @@ bool Form1Type::Create() {
     form.on_close = [this] { form.Hide(); };
     if (!Picture1.Create(form.hwnd(), 0, 0, 4695, 375))
         return false;
-    Picture1.CreateLabel(1560, 30, 1575, 375, L"ＭＳ Ｐゴシック", 14.25, true, SHIFTJIS_CHARSET,
-                         L"0%");
-    return true;
+    return Label1.Create(Picture1, 1560, 30, 1575, 375, L"ＭＳ Ｐゴシック", 14.25, true,
+                         SHIFTJIS_CHARSET, L"0%");
 }
 
 namespace {
@@ -78,7 +77,7 @@ void RunMemoryClean(const std::u16string& switch_text, bool show_window) {
                 reinterpret_cast<intptr_t>(GlobalAlloc(GMEM_FIXED, kBlockBytes)));
             if (j % 100 == 0 && yield_clock.Due())
                 forms::DoEvents();
-            Form1.Picture1.SetLabelText(label);
+            Form1.Label1.SetText(label);
             if (percent != drawn) {
                 DrawSlice(drawn, percent);
                 drawn = percent;
@@ -86,7 +85,7 @@ void RunMemoryClean(const std::u16string& switch_text, bool show_window) {
         }
     }
 
-    Form1.Picture1.SetLabelText(L"終了処理中");
+    Form1.Label1.SetText(L"終了処理中");
     int32_t steps = PlanSteps(total_kb, PercentOfSwitch(switch_text)).count;
     for (int32_t i = 1; i <= steps; ++i) {
         BlockHandle* row = BlockHandles + static_cast<size_t>(i) * (kBlocksPerStep + 1);
