@@ -3,7 +3,9 @@
 #include <windows.h>
 
 #include <chrono>
+#include <string>
 
+#include "HoldPoints.h"
 #include "Module1.h"
 #include "Progress.h"
 #include "Scripts.h"
@@ -45,6 +47,65 @@ private:
     std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
 };
 
+// Holds the run at the points RAMTIDY_HOLD names, when RAMTIDY_HOLD_FILE names a marker file:
+// at each point the run paints its window, writes the point's name into the file and serves
+// its windows until the file is deleted, for at most a minute.
+class Hold {
+public:
+    Hold() {
+        std::wstring points = Environment(L"RAMTIDY_HOLD");
+        file_ = Environment(L"RAMTIDY_HOLD_FILE");
+        if (!points.empty() && !file_.empty())
+            points_ = ParseHoldPoints(std::u16string(points.begin(), points.end()));
+    }
+    const HoldPoints& points() const { return points_; }
+
+    void At(const std::wstring& name) {
+        forms::DoEvents();
+        if (HWND form = Form1.form.hwnd())
+            RedrawWindow(form, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+        if (!WriteMarker(name))
+            return;  // nobody could see the hold end
+        ULONGLONG deadline = GetTickCount64() + 60000;
+        while (GetFileAttributesW(file_.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            if (GetTickCount64() >= deadline) {
+                DeleteFileW(file_.c_str());
+                break;
+            }
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+            forms::DoEvents();
+        }
+    }
+
+private:
+    static std::wstring Environment(const wchar_t* name) {
+        wchar_t buf[1024];
+        DWORD n = GetEnvironmentVariableW(name, buf, 1024);
+        return n > 0 && n < 1024 ? std::wstring(buf, n) : std::wstring();
+    }
+
+    // Whoever waits for the marker sees it appear with its whole content.
+    bool WriteMarker(const std::wstring& name) const {
+        std::wstring temp = file_ + L".tmp";
+        HANDLE f = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (f == INVALID_HANDLE_VALUE)
+            return false;
+        std::string bytes(name.begin(), name.end());  // a number or "release"
+        DWORD written = 0;
+        bool ok = WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        CloseHandle(f);
+        if (ok)
+            ok = MoveFileExW(temp.c_str(), file_.c_str(), MOVEFILE_REPLACE_EXISTING);
+        if (!ok)
+            DeleteFileW(temp.c_str());
+        return ok;
+    }
+
+    HoldPoints points_;
+    std::wstring file_;
+};
+
 void DrawSlice(int32_t from_percent, int32_t to_percent) {
     Slice s = SliceFor(Form1.Picture1.OuterWidthTwips(), from_percent, to_percent);
     float height = Form1.Picture1.OuterHeightTwips();
@@ -54,6 +115,7 @@ void DrawSlice(int32_t from_percent, int32_t to_percent) {
 }  // namespace
 
 void RunMemoryClean(const std::u16string& switch_text, bool show_window) {
+    Hold hold;
     if (show_window)
         Form1.form.Show();
 
@@ -62,6 +124,9 @@ void RunMemoryClean(const std::u16string& switch_text, bool show_window) {
     int32_t free_before_kb = KilobytesOf(before.avail);
 
     StepPlan plan = PlanSteps(total_kb, PercentOfSwitch(switch_text));
+    if (hold.points().before_claims)
+        hold.At(L"0");
+    int32_t next_hold = hold.points().NextStepAfter(0);
     YieldClock yield_clock;
     int32_t drawn = 0;  // Q
     for (int32_t i = 1; i <= plan.count; ++i) {
@@ -83,9 +148,16 @@ void RunMemoryClean(const std::u16string& switch_text, bool show_window) {
                 drawn = percent;
             }
         }
+        if (i == next_hold) {
+            hold.At(std::to_wstring(i));
+            next_hold = hold.points().NextStepAfter(i);
+        }
     }
 
     Form1.Label1.SetText(L"終了処理中");
+    if (hold.points().before_release)
+        hold.At(L"release");
+    // The same plan as above: a clamped run releases the 1024 steps it claimed.
     int32_t steps = PlanSteps(total_kb, PercentOfSwitch(switch_text)).count;
     for (int32_t i = 1; i <= steps; ++i) {
         BlockHandle* row = BlockHandles + static_cast<size_t>(i) * (kBlocksPerStep + 1);
