@@ -2,33 +2,55 @@
 # Writes PNG pictures of ramtidy's windows so that a person can check their layout: the status
 # window in the middle of a cleaning run and the settings dialog.
 #   tools/screenshots.sh <build dir> [output dir]     (./dev screenshots runs it under Xvfb)
-# Installs nothing: it needs the Japanese font fonts-ipafont-gothic and imagemagick, which
-# `./dev setup` installs. The pictures go to <build dir>/screenshots unless given.
+# Installs nothing: it needs the Japanese font fonts-ipafont-gothic, imagemagick and x11-utils,
+# which `./dev setup` installs. The pictures go to <build dir>/screenshots unless given.
+#
+# The cleaning run is held at a known step (RAMTIDY_HOLD, see the README) while it is pictured,
+# so the picture does not depend on the machine's speed. Every wait has a bound; a failure says
+# what did not happen and exits non-zero.
 set -euo pipefail
+fail() {
+    echo "screenshots: $*" >&2
+    exit 1
+}
 build=$(cd "${1:?usage: screenshots.sh <build dir> [output dir]}" && pwd)
 out=${2:-$build/screenshots}
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 exe=$build/bin/ramtidy.exe
-[ -f "$exe" ] || { echo "screenshots: $exe not built" >&2; exit 1; }
-[ -n "${DISPLAY:-}" ] || { echo "screenshots: needs an X display (./dev screenshots gives one)" >&2; exit 1; }
+[ -f "$exe" ] || fail "$exe not built"
+[ -n "${DISPLAY:-}" ] || fail "needs an X display (./dev screenshots gives one)"
+for tool in wine wineserver import xwininfo timeout; do
+    command -v "$tool" >/dev/null || fail "$tool is missing (./dev setup installs it)"
+done
 
 # A prefix of its own, so that the fonts and frame settings below touch no test prefix.
 export WINEPREFIX=$build/screenshots-wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wjp() { env LC_ALL=ja_JP.UTF-8 "$@"; }
 mkdir -p "$WINEPREFIX"
-wineserver -p
-pids=()
+scratch=$(mktemp -d)
+marker=$scratch/hold
+# The same file as Wine sees it: Z: is the Unix root.
+win_marker="Z:${marker//\//\\}"
+
+# Ends every program of the prefix with its server; bounded, so that it cannot hang either.
+stop_wine() {
+    timeout 30 wineserver -k >/dev/null 2>&1 || true
+    timeout 30 wineserver -w >/dev/null 2>&1 || true
+}
 cleanup() {
-    for p in "${pids[@]}"; do kill -CONT "$p" 2>/dev/null || true; done
-    wineserver -k 2>/dev/null || true
-    wineserver -w 2>/dev/null || true
+    stop_wine
+    rm -rf "$scratch"
 }
 trap cleanup EXIT
-wjp wineboot -i >/dev/null 2>&1 || true
+
+timeout 300 env LC_ALL=ja_JP.UTF-8 wineboot -i >/dev/null 2>&1 || fail "wineboot did not finish within 300 s"
 
 # Fonts: the label's "ＭＳ Ｐゴシック" and the dialog font drawn with the IPA fonts from Debian.
-reg_add() { wjp wine reg add "$1" /v "$2" /d "$3" /f >/dev/null; }
+reg_add() {
+    timeout 60 env LC_ALL=ja_JP.UTF-8 wine reg add "$1" /v "$2" /d "$3" /f >/dev/null 2>&1 ||
+        fail "could not set $1\\$2 in the prefix"
+}
 for face in "ＭＳ Ｐゴシック" "MS PGothic" "MS UI Gothic" "MS Shell Dlg" "MS Shell Dlg 2" "Tahoma"; do
     reg_add 'HKCU\Software\Wine\Fonts\Replacements' "$face" "IPAPGothic"
 done
@@ -41,54 +63,67 @@ reg_add 'HKCU\Software\Wine\X11 Driver' Managed N
 reg_add 'HKCU\Software\Wine\Drivers' Graphics x11
 reg_add 'HKCU\Software\VB and VBA Program Settings\Orbel\Memory Cleaner' ShowWnd True
 
-# The X window of ramtidy's one shown form, or nothing (needs xwininfo from x11-utils).
+# The X window of ramtidy's one shown form, or nothing.
 shown_window() {
-    command -v xwininfo >/dev/null || return 0
-    xwininfo -root -children 2>/dev/null | awk '/"ramtidy.exe"/ {print $1}' | while read -r id; do
-        if xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable'; then
+    local id
+    for id in $(timeout 10 xwininfo -root -children 2>/dev/null | awk '/"ramtidy.exe"/ {print $1}'); do
+        if timeout 10 xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable'; then
             echo "$id"
-            break
+            return 0
         fi
     done
 }
 
+# wait_window <pid> <seconds>: prints the window's id once it is shown.
 wait_window() {
-    local id=""
-    for _ in $(seq 1 150); do
+    local pid=$1 deadline=$((SECONDS + $2)) id
+    while [ $SECONDS -lt "$deadline" ]; do
         id=$(shown_window)
         [ -n "$id" ] && { echo "$id"; return 0; }
-        command -v xwininfo >/dev/null || { sleep 2; return 0; }
-        sleep 0.1
+        kill -0 "$pid" 2>/dev/null || return 1
+        sleep 0.2
     done
     return 1
 }
 
-snap() {  # window id (may be empty: whole screen), file
-    if [ -n "$1" ]; then import -window "$1" "$2"; else import -window root "$2"; fi
+# wait_hold <pid> <point> <seconds>: until the run holds at <point>; fails if it ends first.
+wait_hold() {
+    local pid=$1 point=$2 deadline=$((SECONDS + $3))
+    while [ $SECONDS -lt "$deadline" ]; do
+        [ "$(cat "$marker" 2>/dev/null)" = "$point" ] && return 0
+        kill -0 "$pid" 2>/dev/null || fail "the cleaning run ended before it held at $point"
+        sleep 0.1
+    done
+    fail "the cleaning run did not hold at $point within $3 s"
+}
+
+snap() { # window id, file
+    timeout 30 import -window "$1" "$2" || fail "could not picture window $1 into $2"
     echo "screenshots: wrote $2"
 }
 
-# Status window: a long run (1000 steps of 1 MB), frozen part-way so that the picture shows
+# Status window: a long run (1000 steps of 1 MB), held after step 500 so that the picture shows
 # the bar and the label in the middle of the run. The report goes to no window (handle 0).
 total_kb=$(awk '/^MemTotal:/ {print $2}' /proc/meminfo)
-percent=$(awk -v t="$total_kb" 'BEGIN { p = 1000.25 * 1024 * 100 / t; if (p > 100) p = 100; printf "%.6f", p }')
-wjp wine "$exe" MK0 "/$percent" &
+percent=$(awk -v t="$total_kb" 'BEGIN { printf "%.6f", 1000.25 * 1024 * 100 / t }')
+step=500
+RAMTIDY_HOLD=$step RAMTIDY_HOLD_FILE=$win_marker timeout -k 10 300 \
+    env LC_ALL=ja_JP.UTF-8 wine "$exe" MK0 "/$percent" &
 pid=$!
-pids+=("$pid")
-id=$(wait_window) || { echo "screenshots: the status window did not appear" >&2; exit 1; }
-sleep 0.6
-kill -STOP "$pid"
-sleep 0.3
+wait_hold "$pid" "$step" 120
+id=$(wait_window "$pid" 30) || fail "the status window is not shown at step $step"
 snap "$id" "$out/ramtidy-status.png"
-kill -CONT "$pid"
-wait "$pid" || true
+rm -f "$marker" # the run goes on
+rc=0
+wait "$pid" || rc=$?
+[ $rc -ne 124 ] || fail "the cleaning run did not end within 300 s"
+[ $rc -eq 0 ] || fail "the cleaning run ended with exit code $rc"
 
-# Settings dialog.
-wjp wine "$exe" MK0 /SETTING &
+# Settings dialog; it stays open until the prefix's programs are ended.
+timeout -k 10 120 env LC_ALL=ja_JP.UTF-8 wine "$exe" MK0 /SETTING &
 pid=$!
-pids+=("$pid")
-id=$(wait_window) || { echo "screenshots: the settings dialog did not appear" >&2; exit 1; }
-sleep 0.5
+id=$(wait_window "$pid" 60) || fail "the settings dialog was not shown within 60 s"
+sleep 1 # shown; let it paint
 snap "$id" "$out/ramtidy-settings.png"
-kill "$pid" 2>/dev/null || true
-wait "$pid" 2>/dev/null || true
+stop_wine
+wait "$pid" || true

@@ -10,7 +10,8 @@ namespace ramtidy {
 
 struct Form1Type {
     forms::Form form;
-    forms::PictureBox Picture1;  // also paints Label1
+    forms::PictureBox Picture1;
+    forms::Label Label1;  // inside Picture1
 
     // Created hidden; the run shows it.
     bool Create();

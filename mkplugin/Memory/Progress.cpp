@@ -14,11 +14,10 @@ StepPlan PlanSteps(int32_t total_kb, double percent) {
     if (!std::isfinite(plan.exact))
         throw RuntimeError(ErrorCode::Overflow, "The number of steps of the run is too large");
     plan.count = RoundToInt32(plan.exact, "The number of steps of the run");
-    if (plan.count > kMaxSteps)
-        throw RuntimeError(ErrorCode::SubscriptOutOfRange,
-                           "The percentage is too large for one run: it needs " +
-                               std::to_string(plan.count) + " steps of 1 MB and at most " +
-                               std::to_string(kMaxSteps) + " fit");
+    if (plan.count > kMaxSteps) {
+        plan.count = kMaxSteps;
+        plan.exact = kMaxSteps;
+    }
     return plan;
 }
 

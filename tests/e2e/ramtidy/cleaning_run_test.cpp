@@ -1,9 +1,13 @@
 // Cleaning runs: claim and release a share of the installed memory, then report before/after.
 #include <gtest/gtest.h>
+#include <windows.h>
+#define PSAPI_VERSION 2  // GetProcessMemoryInfo from KERNEL32
+#include <psapi.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cwchar>
 #include <regex>
 #include <string>
 #include <vector>
@@ -72,6 +76,226 @@ Received RunAndReceive(const std::wstring& sw, Memory* before, Memory* after) {
     return got.empty() ? Received() : got[0];
 }
 
+// A run started with hold points (RAMTIDY_HOLD, RAMTIDY_HOLD_FILE): at each point the plug-in
+// writes the point's name into the marker file and waits until the file is deleted.
+class HeldRun {
+public:
+    HeldRun(const MascotSink& sink, const std::wstring& sw, const std::wstring& points) {
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        marker_ = std::wstring(temp) + L"ramtidy-hold-" + std::to_wstring(GetCurrentProcessId());
+        DeleteFileW(marker_.c_str());
+        SetEnvironmentVariableW(L"RAMTIDY_HOLD", points.c_str());
+        SetEnvironmentVariableW(L"RAMTIDY_HOLD_FILE", marker_.c_str());
+        child_ = StartRamtidy(L"MK" + std::to_wstring(sink.handle()) + L" " + sw);
+        SetEnvironmentVariableW(L"RAMTIDY_HOLD", nullptr);
+        SetEnvironmentVariableW(L"RAMTIDY_HOLD_FILE", nullptr);
+    }
+    ~HeldRun() {
+        DeleteFileW(marker_.c_str());
+        if (child_)
+            child_->Kill();
+    }
+    mk::test::Child* child() { return child_.get(); }
+
+    // Waits until the run holds at `point`; false if it ended or held elsewhere first.
+    bool WaitFor(const std::string& point) {
+        std::string at;
+        mk::test::WaitUntil(
+            [&] {
+                at = Marker();
+                return !at.empty() || !child_ || child_->Wait(0) != STILL_ACTIVE;
+            },
+            60000);
+        EXPECT_EQ(at, point);
+        return at == point;
+    }
+    void Go() { DeleteFileW(marker_.c_str()); }
+
+private:
+    std::string Marker() {
+        HANDLE f = CreateFileW(marker_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+        if (f == INVALID_HANDLE_VALUE)
+            return std::string();
+        char buf[32] = {};
+        DWORD n = 0;
+        ReadFile(f, buf, sizeof buf - 1, &n, nullptr);
+        CloseHandle(f);
+        return std::string(buf, n);
+    }
+    std::wstring marker_;
+    std::unique_ptr<mk::test::Child> child_;
+};
+
+// The status window and its controls: Picture1 is its one child, Label1 the picture's.
+struct StatusWindow {
+    HWND form = nullptr, picture = nullptr, label = nullptr;
+};
+
+StatusWindow FindStatusWindow(DWORD pid) {
+    StatusWindow w;
+    for (HWND h : mk::test::WindowsOfProcess(pid)) {
+        wchar_t title[64] = {};
+        GetWindowTextW(h, title, 64);
+        if (Narrow(title) == "メモリ清掃中～")
+            w.form = h;
+    }
+    w.picture = w.form ? GetWindow(w.form, GW_CHILD) : nullptr;
+    w.label = w.picture ? GetWindow(w.picture, GW_CHILD) : nullptr;
+    return w;
+}
+
+// The label as another program reads it: from the window text, without a message to the
+// plug-in's thread.
+std::string LabelText(HWND label) {
+    wchar_t text[64] = {};
+    GetWindowTextW(label, text, 64);
+    return Narrow(text);
+}
+
+int ScreenDpi() {
+    HDC dc = GetDC(nullptr);
+    int dpi = GetDeviceCaps(dc, LOGPIXELSX);
+    ReleaseDC(nullptr, dc);
+    return dpi;
+}
+int TwipsToPx(double twips) {
+    return static_cast<int>(RoundHalfEven(twips * ScreenDpi() / 1440));
+}
+
+// Under Xvfb the windows are on a screen the test can read; without a display the prefix uses
+// Wine's null driver, which draws nothing anywhere.
+bool HasScreen() {
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\Drivers", 0, KEY_QUERY_VALUE, &key) !=
+        ERROR_SUCCESS)
+        return true;
+    wchar_t value[32] = {};
+    DWORD bytes = sizeof value - sizeof(wchar_t);
+    bool null_driver = RegQueryValueExW(key, L"Graphics", nullptr, nullptr,
+                                        reinterpret_cast<BYTE*>(value), &bytes) == ERROR_SUCCESS &&
+                       std::wstring(value) == L"null";
+    RegCloseKey(key);
+    return !null_driver;
+}
+
+// The client area of Picture1 as it shows on the screen, row by row.
+struct Pixels {
+    int width = 0, height = 0;
+    std::vector<COLORREF> rgb;
+    COLORREF At(int x, int y) const { return rgb[static_cast<size_t>(y) * width + x]; }
+};
+
+Pixels ReadPicture(HWND picture) {
+    Pixels p;
+    RECT client;
+    POINT origin = {0, 0};
+    if (!GetClientRect(picture, &client) || !ClientToScreen(picture, &origin))
+        return p;
+    p.width = client.right;
+    p.height = client.bottom;
+    BITMAPINFO bi = {};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = p.width;
+    bi.bmiHeader.biHeight = -p.height;  // top-down
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    HDC screen = GetDC(nullptr);
+    HDC mem = CreateCompatibleDC(screen);
+    void* bits = nullptr;
+    HBITMAP bmp = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(mem, bmp);
+    BitBlt(mem, 0, 0, p.width, p.height, screen, origin.x, origin.y, SRCCOPY);
+    GdiFlush();
+    auto* px = static_cast<const DWORD*>(bits);
+    for (int i = 0; i < p.width * p.height; ++i)
+        p.rgb.push_back(RGB((px[i] >> 16) & 0xFF, (px[i] >> 8) & 0xFF, px[i] & 0xFF));
+    SelectObject(mem, old);
+    DeleteObject(bmp);
+    DeleteDC(mem);
+    ReleaseDC(nullptr, screen);
+    return p;
+}
+
+bool Near(COLORREF a, COLORREF b) {
+    auto d = [](int x, int y) { return x > y ? x - y : y - x; };
+    return d(GetRValue(a), GetRValue(b)) <= 8 && d(GetGValue(a), GetGValue(b)) <= 8 &&
+           d(GetBValue(a), GetBValue(b)) <= 8;
+}
+
+// Checks the bar after `steps` steps of a run of exact length `exact`: the slices the run drew,
+// each in its colour, then white. Returns the first difference, or "" when there is none.
+std::string BarDifference(const Pixels& p, int steps, double exact, int picture_outer_px) {
+    if (p.width == 0)
+        return "the picture box was not found on the screen";
+    long w = static_cast<long>(RoundHalfEven(picture_outer_px * 1440.0 / ScreenDpi() / 100));
+    auto colour = [](long percent) {
+        auto clamp = [](long long v) { return static_cast<int>(v < 0 ? 0 : v > 255 ? 255 : v); };
+        return RGB(0, clamp(RoundHalfEven(256 - 2.56 * percent)),
+                   clamp(RoundHalfEven(2.56 * percent)));
+    };
+    const int row = 1;  // above the label, which begins 30 twips down
+    long drawn = 0;
+    char what[160];
+    for (int i = 1; i <= steps; ++i) {
+        long percent = static_cast<long>(RoundHalfEven(i / exact * 100));
+        if (percent == drawn)
+            continue;
+        int x1 = TwipsToPx(w * drawn), x2 = TwipsToPx(w * percent);
+        for (int x = x1 + 1; x < x2 && x < p.width; ++x)
+            if (!Near(p.At(x, row), colour(percent))) {
+                std::snprintf(what, sizeof what, "pixel %d of the slice to %ld%% is %06lx", x,
+                              percent, static_cast<unsigned long>(p.At(x, row)));
+                return what;
+            }
+        drawn = percent;
+    }
+    for (int x = TwipsToPx(w * drawn) + 2; x < p.width; ++x)
+        if (!Near(p.At(x, row), RGB(255, 255, 255))) {
+            std::snprintf(what, sizeof what, "pixel %d after the bar (to %ld%%) is %06lx", x, drawn,
+                          static_cast<unsigned long>(p.At(x, row)));
+            return what;
+        }
+    return std::string();
+}
+
+void ExpectBar(const StatusWindow& w, int steps, double exact) {
+    if (!HasScreen()) {
+        std::printf("note: no screen, the bar's pixels are not checked\n");
+        return;
+    }
+    RECT outer;
+    GetWindowRect(w.picture, &outer);
+    std::string difference;
+    // The plug-in has painted before it held; the X server may still be drawing it.
+    mk::test::WaitUntil(
+        [&] {
+            difference =
+                BarDifference(ReadPicture(w.picture), steps, exact, outer.right - outer.left);
+            return difference.empty();
+        },
+        10000);
+    EXPECT_EQ(difference, "") << "after step " << steps;
+}
+
+// The exact step count of a switch, computed as the plug-in computes it.
+double ExactSteps(const std::wstring& sw) {
+    double total_kb = static_cast<double>(RoundHalfEven(ReadMemory().total / 1024.0));
+    return total_kb / 1024 * std::wcstod(sw.c_str() + 1, nullptr) / 100;
+}
+
+long long PrivateBytes(HANDLE process) {
+    PROCESS_MEMORY_COUNTERS_EX counters = {};
+    counters.cb = sizeof counters;
+    if (!GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                              sizeof counters))
+        return -1;
+    // The commit charge: private memory, as PrivateUsage is on Windows, where both are the same
+    // figure; Wine fills only PagefileUsage for another process.
+    return static_cast<long long>(counters.PagefileUsage);
+}
+
 TEST(RamtidyCleaningRun, ShownRunReportsBeforeAndAfter) {
     SettingGuard guard;
     SettingGuard::Remove();  // nothing stored: the window is shown
@@ -106,50 +330,111 @@ TEST(RamtidyCleaningRun, NoBlocksStillReports) {
     }
 }
 
+TEST(RamtidyCleaningRun, HeldAtKnownStepsShowsLabelAndBar) {
+    SettingGuard guard;
+    SettingGuard::Remove();
+    MascotSink sink;
+    Memory before = ReadMemory();
+    // About 800 steps; P moves by one every eight steps.
+    std::wstring sw = L"/" + std::to_wstring(800.25 / StepsPerPercent());
+    const double exact = ExactSteps(sw);
+    const int k = 333;
+    HeldRun run(sink, sw, L"0," + std::to_wstring(k) + L",release");
+    ASSERT_TRUE(run.child());
+
+    ASSERT_TRUE(run.WaitFor("0"));
+    StatusWindow w = FindStatusWindow(run.child()->pid());
+    ASSERT_TRUE(w.form && w.picture && w.label);
+    EXPECT_TRUE(IsWindowVisible(w.form));
+    // A tool window of fixed size, client area 4695 x 390 twips; Picture1 4695 x 375 at (0, 0).
+    EXPECT_TRUE(GetWindowLongW(w.form, GWL_EXSTYLE) & WS_EX_TOOLWINDOW);
+    EXPECT_FALSE(GetWindowLongW(w.form, GWL_STYLE) & (WS_THICKFRAME | WS_MINIMIZEBOX));
+    RECT client, outer;
+    GetClientRect(w.form, &client);
+    EXPECT_EQ(client.right, TwipsToPx(4695));
+    EXPECT_EQ(client.bottom, TwipsToPx(390));
+    GetWindowRect(w.picture, &outer);
+    EXPECT_EQ(outer.right - outer.left, TwipsToPx(4695));
+    EXPECT_EQ(outer.bottom - outer.top, TwipsToPx(375));
+    EXPECT_EQ(LabelText(w.label), "0%");
+    ExpectBar(w, 0, exact);
+    run.Go();
+
+    ASSERT_TRUE(run.WaitFor(std::to_string(k)));
+    long percent = static_cast<long>(RoundHalfEven(k / exact * 100));  // 333 / 800.25: 42
+    EXPECT_EQ(LabelText(w.label), std::to_string(percent) + "%");
+    ExpectBar(w, k, exact);
+    run.Go();
+
+    ASSERT_TRUE(run.WaitFor("release"));
+    EXPECT_EQ(LabelText(w.label), "終了処理中");
+    EXPECT_TRUE(sink.Requests().empty());
+    run.Go();
+
+    EXPECT_EQ(run.child()->Wait(120000), 0u);
+    std::vector<Received> got = sink.Requests();
+    ASSERT_EQ(got.size(), 1u);
+    CheckCleanReport(got[0], before, ReadMemory(), 801);
+}
+
 TEST(RamtidyCleaningRun, ClosingTheWindowDoesNotStopTheRun) {
     SettingGuard guard;
     SettingGuard::Remove();
     MascotSink sink;
     Memory before = ReadMemory();
-    // A run of 800 steps, long enough to be closed in its middle.
-    std::wstring sw = L"/" + std::to_wstring(800.25 / StepsPerPercent());
-    auto child = StartRamtidy(L"MK" + std::to_wstring(sink.handle()) + L" " + sw);
-    ASSERT_TRUE(child);
-    HWND form1 = nullptr;
-    ASSERT_TRUE(mk::test::WaitUntil([&] {
-        std::vector<HWND> shown = VisibleWindows(child->pid());
-        if (!shown.empty())
-            form1 = shown[0];
-        return form1 != nullptr || child->Wait(0) != STILL_ACTIVE;
-    }));
-    if (form1) {
-        // The status window: a tool window of fixed size, client area 4695 x 390 twips.
-        EXPECT_TRUE(GetWindowLongW(form1, GWL_EXSTYLE) & WS_EX_TOOLWINDOW);
-        EXPECT_FALSE(GetWindowLongW(form1, GWL_STYLE) & (WS_THICKFRAME | WS_MINIMIZEBOX));
-        HDC dc = GetDC(nullptr);
-        int dpi = GetDeviceCaps(dc, LOGPIXELSX);
-        ReleaseDC(nullptr, dc);
-        RECT client;
-        GetClientRect(form1, &client);
-        EXPECT_EQ(client.right, static_cast<LONG>(RoundHalfEven(4695.0 * dpi / 1440)));
-        EXPECT_EQ(client.bottom, static_cast<LONG>(RoundHalfEven(390.0 * dpi / 1440)));
-    }
+    std::wstring sw = L"/" + std::to_wstring(200.25 / StepsPerPercent());
+    HeldRun run(sink, sw, L"100");
+    ASSERT_TRUE(run.child());
+    ASSERT_TRUE(run.WaitFor("100"));
+    StatusWindow w = FindStatusWindow(run.child()->pid());
+    ASSERT_TRUE(w.form);
     DWORD_PTR result = 0;
-    bool closed_mid_run = form1 &&
-                          SendMessageTimeoutW(form1, WM_CLOSE, 0, 0, SMTO_NORMAL, 30000, &result) &&
-                          sink.Requests().empty();
-    EXPECT_EQ(child->Wait(120000), 0u);
-    Memory after = ReadMemory();
+    ASSERT_TRUE(SendMessageTimeoutW(w.form, WM_CLOSE, 0, 0, SMTO_NORMAL, 30000, &result));
+    EXPECT_FALSE(IsWindowVisible(w.form));
+    run.Go();
+    EXPECT_EQ(run.child()->Wait(120000), 0u);
     std::vector<Received> got = sink.Requests();
     ASSERT_EQ(got.size(), 1u);
-    CheckCleanReport(got[0], before, after, 801);
+    CheckCleanReport(got[0], before, ReadMemory(), 201);
+    // The run went on, and its report names the closed (hidden) window as its sender.
+    EXPECT_EQ(got[0].from, static_cast<long>(reinterpret_cast<intptr_t>(w.form)));
     EXPECT_TRUE(got[0].sender_is_window);
-    if (!closed_mid_run)
-        std::printf("note: the run ended before it could be closed\n");
-    if (closed_mid_run) {
-        EXPECT_EQ(got[0].from, static_cast<long>(reinterpret_cast<intptr_t>(form1)));
-        EXPECT_FALSE(got[0].sender_visible);
-    }
+    EXPECT_FALSE(got[0].sender_visible);
+}
+
+TEST(RamtidyCleaningRun, RunBeyondTheTableClaims1024MBAndReports) {
+    SettingGuard guard;
+    SettingGuard::Remove();
+    MascotSink sink;
+    Memory before = ReadMemory();
+    std::wstring sw = L"/" + std::to_wstring(1500.25 / StepsPerPercent());  // 1500 steps
+    HeldRun run(sink, sw, L"0,1024,release");
+    ASSERT_TRUE(run.child());
+
+    ASSERT_TRUE(run.WaitFor("0"));
+    long long baseline = PrivateBytes(run.child()->process());  // the block table included
+    ASSERT_GT(baseline, 0);
+    run.Go();
+    // Counted against the 1024 steps that run: the label reaches 100 %.
+    ASSERT_TRUE(run.WaitFor("1024"));
+    StatusWindow w = FindStatusWindow(run.child()->pid());
+    EXPECT_EQ(LabelText(w.label), "100%");
+    ExpectBar(w, 1024, 1024.0);
+    run.Go();
+
+    ASSERT_TRUE(run.WaitFor("release"));
+    long long claimed = PrivateBytes(run.child()->process()) - baseline;
+    std::printf("note: private memory %.1f MB before the first claim, %.1f MB more at the peak\n",
+                baseline / 1048576.0, claimed / 1048576.0);
+    EXPECT_GT(claimed, 1024LL * 1024 * 1024 * 9 / 10);  // the blocks were really claimed
+    EXPECT_LT(claimed, 1024LL * 1024 * (1024 + 48));    // 1024 MB and the heap's bookkeeping
+    run.Go();
+
+    // No error box: the run ends normally and reports as usual.
+    EXPECT_EQ(run.child()->Wait(120000), 0u);
+    std::vector<Received> got = sink.Requests();
+    ASSERT_EQ(got.size(), 1u);
+    CheckCleanReport(got[0], before, ReadMemory(), 1025);
 }
 
 }  // namespace

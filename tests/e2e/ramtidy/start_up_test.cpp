@@ -1,10 +1,14 @@
-// Start-up: silent ends without a usable command line, and error stops.
+// Start-up: silent ends without a usable command line, error stops, and the program file's
+// resources.
 #include <gtest/gtest.h>
 
+#include <cwchar>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "mkplugin/Memory/version.h"
 #include "ramtidy_e2e.h"
 #include "winutil.h"
 
@@ -50,18 +54,124 @@ void ExpectErrorStop(const ErrorCase& c, MascotSink& sink) {
 TEST(RamtidyStartUp, ErrorStopsShowTheirBoxAndSendNothing) {
     MascotSink sink;
     std::wstring h = std::to_wstring(sink.handle());
-    double total_mb = ReadMemory().total / 1048576.0;
-    // Just above the 1024 steps the block table holds.
-    std::wstring too_much = L"/" + std::to_wstring(1025.0 / total_mb * 100);
     std::vector<ErrorCase> cases = {
         {L"M /MEMSTATUS", std::nullopt, 5, "no room for the mascot window handle"},
         {L"MK99999999999 /MEMSTATUS", std::nullopt, 6, "Overflow"},
         {L"MK" + h + L" /MEMSTATUS", L"Maybe", 13, "ShowWnd"},
-        {L"MK" + h + L" " + too_much, L"False", 9, "too large for one run"},
         {L"MK" + h + L" /" + std::wstring(400, L'9'), L"False", 6, "Overflow"},
     };
     for (const ErrorCase& c : cases)
         ExpectErrorStop(c, sink);
+}
+
+// One block of a version resource: a key, a value and child blocks, each on a 4-byte boundary.
+struct VersionBlock {
+    std::wstring key;
+    std::wstring text;         // the value of a text block
+    std::vector<BYTE> binary;  // the value of a binary block
+    std::vector<VersionBlock> children;
+};
+
+VersionBlock ReadVersionBlock(const BYTE* p) {
+    auto word = [&](size_t at) { return *reinterpret_cast<const WORD*>(p + at); };
+    auto align = [](size_t at) { return (at + 3) & ~size_t(3); };
+    VersionBlock b;
+    WORD length = word(0), value_length = word(2), type = word(4);
+    b.key = reinterpret_cast<const wchar_t*>(p + 6);
+    size_t at = align(6 + (b.key.size() + 1) * sizeof(wchar_t));
+    if (type == 1 && value_length > 0)  // text, counted in characters with its zero
+        b.text.assign(reinterpret_cast<const wchar_t*>(p + at), value_length - 1);
+    else
+        b.binary.assign(p + at, p + at + value_length);
+    at = align(at + (type == 1 ? value_length * sizeof(wchar_t) : value_length));
+    while (at < length) {
+        b.children.push_back(ReadVersionBlock(p + at));
+        at = align(at + word(at));
+    }
+    return b;
+}
+
+// The resource types, as wide-character resource names.
+const LPCWSTR kIcon = MAKEINTRESOURCEW(3), kIconGroup = MAKEINTRESOURCEW(14),
+              kVersion = MAKEINTRESOURCEW(16);
+
+BOOL CALLBACK CountResource(HMODULE, LPCWSTR, LPWSTR, LONG_PTR count) {
+    ++*reinterpret_cast<int*>(count);
+    return TRUE;
+}
+
+TEST(RamtidyStartUp, ProgramFileCarriesItsVersionAndIcons) {
+    HMODULE file = LoadLibraryExW(mk::test::BinPath(L"ramtidy.exe").c_str(), nullptr,
+                                  LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(file, nullptr);
+    HRSRC res = FindResourceW(file, MAKEINTRESOURCEW(VS_VERSION_INFO), kVersion);
+    ASSERT_NE(res, nullptr);
+    auto data = static_cast<const BYTE*>(LockResource(LoadResource(file, res)));
+    VersionBlock root = ReadVersionBlock(data);
+    EXPECT_EQ(root.key, L"VS_VERSION_INFO");
+    ASSERT_EQ(root.binary.size(), sizeof(VS_FIXEDFILEINFO));
+    auto fixed = reinterpret_cast<const VS_FIXEDFILEINFO*>(root.binary.data());
+    EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
+    const DWORD ms = RAMTIDY_VERSION_MAJOR << 16 | RAMTIDY_VERSION_MINOR;
+    const DWORD ls = RAMTIDY_VERSION_PATCH << 16 | RAMTIDY_VERSION_BUILD;
+    EXPECT_EQ(fixed->dwFileVersionMS, ms);
+    EXPECT_EQ(fixed->dwFileVersionLS, ls);
+    EXPECT_EQ(fixed->dwProductVersionMS, ms);
+    EXPECT_EQ(fixed->dwProductVersionLS, ls);
+    EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
+
+    std::map<std::wstring, const VersionBlock*> parts;
+    for (const VersionBlock& child : root.children)
+        parts[child.key] = &child;
+    ASSERT_EQ(parts.size(), 2u);
+    ASSERT_TRUE(parts.count(L"StringFileInfo") && parts.count(L"VarFileInfo"));
+    // One string table, Japanese and Unicode.
+    const auto& tables = parts[L"StringFileInfo"]->children;
+    ASSERT_EQ(tables.size(), 1u);
+    EXPECT_EQ(tables[0].key, L"041104b0");
+    std::map<std::wstring, std::wstring> strings;
+    for (const VersionBlock& entry : tables[0].children)
+        strings[entry.key] = entry.text;
+    std::map<std::wstring, std::wstring> expected = {{L"Comments", L"RAMTIDY"},
+                                                     {L"CompanyName", L"Orbel"},
+                                                     {L"FileVersion", L"" RAMTIDY_VERSION_TEXT},
+                                                     {L"InternalName", L"ramtidy"},
+                                                     {L"OriginalFilename", L"ramtidy.exe"},
+                                                     {L"ProductName", L"RAMTIDY"},
+                                                     {L"ProductVersion", L"" RAMTIDY_VERSION_TEXT}};
+    EXPECT_EQ(strings, expected);
+    const auto& vars = parts[L"VarFileInfo"]->children;
+    ASSERT_EQ(vars.size(), 1u);
+    EXPECT_EQ(vars[0].key, L"Translation");
+    ASSERT_EQ(vars[0].binary.size(), 4u);
+    auto translation = reinterpret_cast<const WORD*>(vars[0].binary.data());
+    EXPECT_EQ(translation[0], 0x0411);
+    EXPECT_EQ(translation[1], 1200);
+
+    // One icon group of exactly three images, each of them in the file at its stated size.
+#pragma pack(push, 2)
+    struct GroupEntry {
+        BYTE width, height, colours, reserved;
+        WORD planes, bit_count;
+        DWORD bytes;
+        WORD id;
+    };
+#pragma pack(pop)
+    int groups = 0;
+    EnumResourceNamesW(file, kIconGroup, CountResource, reinterpret_cast<LONG_PTR>(&groups));
+    EXPECT_EQ(groups, 1);
+    res = FindResourceW(file, MAKEINTRESOURCEW(1), kIconGroup);
+    ASSERT_NE(res, nullptr);
+    auto group = static_cast<const WORD*>(LockResource(LoadResource(file, res)));
+    EXPECT_EQ(group[1], 1);  // icons, not cursors
+    ASSERT_EQ(group[2], 3);
+    auto entries = reinterpret_cast<const GroupEntry*>(group + 3);
+    for (int i = 0; i < 3; ++i) {
+        HRSRC image = FindResourceW(file, MAKEINTRESOURCEW(entries[i].id), kIcon);
+        ASSERT_NE(image, nullptr) << i;
+        EXPECT_EQ(SizeofResource(file, image), entries[i].bytes) << i;
+    }
+    FreeLibrary(file);
 }
 
 }  // namespace

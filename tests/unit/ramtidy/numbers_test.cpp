@@ -74,6 +74,7 @@ TEST(RoundToInt, RangeChecks) {
     EXPECT_THROW(RoundToInt16(32767.5, "x"), RuntimeError);
     try {
         RoundToInt16(1e6, "The green part");
+        ADD_FAILURE() << "no overflow";
     } catch (const RuntimeError& e) {
         EXPECT_EQ(e.code(), ErrorCode::Overflow);
         EXPECT_NE(std::string(e.what()).find("The green part"), std::string::npos);

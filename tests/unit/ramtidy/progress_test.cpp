@@ -32,18 +32,32 @@ TEST(PlanSteps, FromInstalledMemoryAndSwitch) {
         EXPECT_LE(PlanSteps(131072, PercentOfSwitch(sw)).count, 0);
 }
 
-TEST(PlanSteps, TableBound) {
-    // E = 1024.5 rounds to the even 1024 and still fits; anything above needs step 1025.
-    EXPECT_EQ(PlanSteps(1049088, 100).count, 1024);
-    try {
-        PlanSteps(1049089, 100);
-        FAIL() << "no error";
-    } catch (const RuntimeError& e) {
-        EXPECT_EQ(e.code(), ErrorCode::SubscriptOutOfRange);
-        EXPECT_NE(std::string(e.what()).find("too large for one run"), std::string::npos);
+TEST(PlanSteps, RunsBeyondTheTableAreClampedTo1024Steps) {
+    // E = 1024.5 rounds to the even 1024 and keeps its exact E, as does E = 1024.4.
+    StepPlan p = PlanSteps(1049088, 100);
+    EXPECT_EQ(p.count, 1024);
+    EXPECT_EQ(p.exact, 1024.5);
+    p = PlanSteps(1048985, 100);  // 1024.399...
+    EXPECT_EQ(p.count, 1024);
+    EXPECT_GT(p.exact, 1024.39);
+    EXPECT_LT(p.exact, 1024.4);
+    // Anything above needs step 1025: the run makes 1024 steps, counted against 1024.
+    for (double percent : {100.0001, 101.0, 1000.0, 1e6}) {
+        p = PlanSteps(1049089, percent);
+        EXPECT_EQ(p.count, 1024) << percent;
+        EXPECT_EQ(p.exact, 1024.0) << percent;
     }
-    EXPECT_EQ(PlanSteps(25165824, 4).count, 983);  // 24 GB installed: /4 still fits
-    EXPECT_THROW(PlanSteps(25165824, 5), RuntimeError);
+    // 24 GB installed: /4 fits, /5 and /100 are clamped.
+    EXPECT_EQ(PlanSteps(25165824, 4).count, 983);
+    EXPECT_EQ(PlanSteps(25165824, 5).count, 1024);
+    p = PlanSteps(25165824, 100);
+    EXPECT_EQ(p.count, 1024);
+    EXPECT_EQ(ProgressPercent(1, p.exact), 0);  // 0.098
+    EXPECT_EQ(ProgressPercent(512, p.exact), 50);
+    EXPECT_EQ(ProgressPercent(p.count, p.exact), 100);
+}
+
+TEST(PlanSteps, OverflowStopsBeforeAnyClaim) {
     try {
         PlanSteps(4194304, 1e308);
         FAIL() << "no error";
