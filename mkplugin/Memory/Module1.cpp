@@ -14,6 +14,7 @@
 #include "Forms.h"
 #include "Progress.h"
 #include "Scripts.h"
+#include "mirekko/protocol.h"
 
 namespace ramtidy {
 
@@ -104,7 +105,7 @@ void SendSstpScript(const std::u16string& script) {
         WideCharToMultiByte(932, 0, request.data(), static_cast<int>(request.size()),
                             g_RequestBuffer.data(), size, nullptr, nullptr);
     COPYDATASTRUCT data = {};
-    data.dwData = 9801;
+    data.dwData = MK_SSTP_COPYDATA_ID;
     data.cbData = static_cast<DWORD>(g_RequestBuffer.size());  // no terminating zero
     data.lpData = g_RequestBuffer.data();
     HWND target = reinterpret_cast<HWND>(static_cast<intptr_t>(g_MascotWindow));

@@ -1,6 +1,7 @@
 #include "Scripts.h"
 
 #include "Numbers.h"
+#include "mirekko/protocol.h"
 #include "RuntimeError.h"
 
 namespace ramtidy {
@@ -44,10 +45,13 @@ std::u16string CleanReportScript(int32_t total_kb, int32_t free_before_kb, int32
 std::u16string SstpRequest(const std::u16string& script, int32_t sender) {
     // A handle that is not negative gets a blank where a negative one has its minus sign.
     std::u16string hwnd = sender < 0 ? Decimal(sender) : u" " + Decimal(sender);
-    return u"SEND SSTP/1.5\r\n"
-           u"Sender: Mirekko\r\n"
+    // Every header ends with CR LF, the last one too: the plug-in's shape of the request.
+    return u"" MK_SSTP_PLUGIN_REQUEST_LINE
+           "\r\n"
+           u"Sender: " MK_SSTP_SENDER
+           "\r\n"
            u"Script: " +
-           script + u"\r\nHWnd:" + hwnd + u"\r\nCharset: Shift_JIS\r\n";
+           script + u"\r\nHWnd:" + hwnd + u"\r\nCharset: " MK_SSTP_CHARSET "\r\n";
 }
 
 bool ShowWndFlagOf(const std::u16string& stored) {

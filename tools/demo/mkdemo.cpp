@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "child.h"
+#include "mirekko/protocol.h"
 #include "winutil.h"
 
 using namespace mk::test;
@@ -187,7 +188,7 @@ int wmain(int argc, wchar_t** argv) {
     Step("3. A suite command is chosen: the controller starts ramtidy with /MEMSTATUS");
     Command(host, ctl, 1000, mascot);
     std::string report = host.Wait("COPYDATA ");
-    Check(Field(report, "dwData") == "9801" && FieldLong(report, "to") == mascot,
+    Check(FieldLong(report, "dwData") == MK_SSTP_COPYDATA_ID && FieldLong(report, "to") == mascot,
           "the mascot received the memory report");
     Check(Field(ctl.Wait("PLUGIN exit="), "exit") == "0", "ramtidy ended normally");
 
