@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "text.h"
 #include "winutil.h"
 
 namespace ramtidy_e2e {
@@ -105,14 +106,7 @@ std::optional<std::wstring> TakeErrorBox(DWORD pid, DWORD timeout_ms) {
 }
 
 std::string Narrow(const std::wstring& w) {
-    if (w.empty())
-        return std::string();
-    int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
-                                nullptr, nullptr);
-    std::string out(n, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), &out[0], n, nullptr,
-                        nullptr);
-    return out;
+    return mk::tools::WideToUtf8(w);
 }
 
 }  // namespace ramtidy_e2e
