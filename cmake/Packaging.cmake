@@ -10,9 +10,7 @@ configure_file(${CMAKE_SOURCE_DIR}/docs/INSTALL.txt.in ${CMAKE_BINARY_DIR}/INSTA
     NEWLINE_STYLE CRLF)
 
 install(TARGETS mkhook RUNTIME DESTINATION . LIBRARY DESTINATION .)
-if(TARGET ramtidy)
-    install(TARGETS ramtidy RUNTIME DESTINATION mkplugin/Memory)
-endif()
+install(TARGETS ramtidy RUNTIME DESTINATION mkplugin/Memory)
 install(FILES ${CMAKE_BINARY_DIR}/INSTALL.txt DESTINATION .)
 
 set(CPACK_GENERATOR ZIP)
