@@ -40,14 +40,35 @@ std::u16string U16(const wchar_t* s) {
     return out;
 }
 
+class BlockTable {
+public:
+    BlockTable()
+        : handles_(static_cast<BlockHandle*>(
+              VirtualAlloc(nullptr, kBytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE))) {
+        if (!handles_)
+            throw std::bad_alloc();
+    }
+    ~BlockTable() { VirtualFree(handles_, 0, MEM_RELEASE); }
+    BlockTable(const BlockTable&) = delete;
+    BlockTable& operator=(const BlockTable&) = delete;
+    BlockHandle* handles() const { return handles_; }
+
+private:
+    static constexpr size_t kBytes =
+        static_cast<size_t>(kMaxSteps + 1) * (kBlocksPerStep + 1) * sizeof(BlockHandle);
+    BlockHandle* handles_;
+};
+
 int32_t HandleValue(HWND hwnd) {
     return static_cast<int32_t>(reinterpret_cast<intptr_t>(hwnd));
 }
 
 int Main() {
-    // The table is reserved before anything else so that a run never has to grow it.
-    std::vector<BlockHandle> table(static_cast<size_t>(kMaxSteps + 1) * (kBlocksPerStep + 1));
-    BlockHandles = table.data();
+    // The table is reserved before anything else so that a run never has to grow it. Its
+    // pages come from the system zero-filled and are only touched when a run stores into them:
+    // filling 4 MB with zeros would cost a report every start more than the report itself.
+    BlockTable table;
+    BlockHandles = table.handles();
 
     std::u16string arguments = ArgumentText(U16(GetCommandLineW()));
     if (arguments.empty())

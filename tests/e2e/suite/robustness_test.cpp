@@ -79,7 +79,7 @@ TEST(PluginBadInput, EachEndsSilentlyOrWithItsErrorBoxAndNeverSendsAstray) {
         {"non-ASCII leading characters", L"\u30df\u30ec1 /MEMSTATUS", false},
         {"handle that is no window", L"MK12345 /MEMSTATUS", false},
         {"non-ASCII switch", L"MK12345 /\u30e1\u30e2\u30ea", false},
-        {"percentage too large for one run", L"MK" + W(mascot) + L" /99999999", true},
+        {"step count beyond 32 bits", L"MK" + W(mascot) + L" /1000000000000000", true},
         {"percentage beyond any number", L"MK" + W(mascot) + L" /" + std::wstring(400, L'9'), true},
         {"tab instead of blank", L"MK" + W(mascot) + L"\t/MEMSTATUS", false},
     };
