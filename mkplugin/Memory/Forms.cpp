@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "Numbers.h"
-#include "Progress.h"
+#include "Drawing.h"
 
 namespace forms {
 namespace {

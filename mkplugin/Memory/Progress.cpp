@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 
+#include "Drawing.h"
 #include "Numbers.h"
 #include "RuntimeError.h"
 
@@ -35,10 +36,6 @@ std::u16string PercentLabel(int32_t percent) {
     return Decimal(percent) + u"%";
 }
 
-int ClampComponent(int32_t value) {
-    return value > 255 ? 255 : value < 0 ? 0 : value;
-}
-
 Slice SliceFor(float width_twips, int32_t from_percent, int32_t to_percent) {
     int32_t w = RoundToInt32(width_twips / 100.0f, "The width of one percent of the bar");
     auto product = [](int32_t a, int32_t b) {
@@ -52,10 +49,6 @@ Slice SliceFor(float width_twips, int32_t from_percent, int32_t to_percent) {
     s.g = ClampComponent(RoundToInt16(256 - 2.56 * to_percent, "The green part of the colour"));
     s.b = ClampComponent(RoundToInt16(2.56 * to_percent, "The blue part of the colour"));
     return s;
-}
-
-int TwipsToPixels(double twips, int dpi) {
-    return static_cast<int>(RoundHalfEven(twips * dpi / 1440.0));
 }
 
 }  // namespace ramtidy

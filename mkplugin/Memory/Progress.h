@@ -42,10 +42,4 @@ struct Slice {
 // (P = 0) to blue (P = 100); above 100 the green part is below 0 and counts as 0.
 Slice SliceFor(float width_twips, int32_t from_percent, int32_t to_percent);
 
-// One RGB component as the drawing takes it: above 255 counts as 255, below 0 as 0.
-int ClampComponent(int32_t value);
-
-// Twips to device pixels at `dpi` dots per inch (1440 twips an inch), rounded half to even.
-int TwipsToPixels(double twips, int dpi);
-
 }  // namespace ramtidy

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "Drawing.h"
 #include "Progress.h"
 #include "RuntimeError.h"
 
