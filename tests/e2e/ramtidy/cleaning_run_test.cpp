@@ -23,7 +23,7 @@ struct Report {
 };
 
 // Checks the bytes of a cleaning report against readings taken around the run. Free memory
-// moves with the rest of the machine (512 MB of leeway), and the heap may keep the released
+// moves with the rest of the machine (kFreeLeewayMB), and the heap may keep the released
 // blocks until the process ends, so the figure after the run may lie up to `run_mb` lower.
 Report CheckCleanReport(const Received& r, const Memory& before, const Memory& after, long run_mb) {
     Report out;
@@ -37,8 +37,10 @@ Report CheckCleanReport(const Received& r, const Memory& before, const Memory& a
         return out;
     out = Report{std::stol(m[1]), std::stol(m[2]), std::stol(m[3])};
     EXPECT_EQ(out.total_kb, RoundHalfEven(before.total / 1024.0));
-    long long lo = RoundHalfEven(std::min(before.avail, after.avail) / 1024.0) - 512 * 1024;
-    long long hi = RoundHalfEven(std::max(before.avail, after.avail) / 1024.0) + 512 * 1024;
+    long long lo =
+        RoundHalfEven(std::min(before.avail, after.avail) / 1024.0) - kFreeLeewayMB * 1024;
+    long long hi =
+        RoundHalfEven(std::max(before.avail, after.avail) / 1024.0) + kFreeLeewayMB * 1024;
     EXPECT_GE(out.before_kb, lo);
     EXPECT_LE(out.before_kb, hi);
     EXPECT_GE(out.after_kb, lo - run_mb * 1024LL);

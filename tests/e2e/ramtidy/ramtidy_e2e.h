@@ -33,6 +33,12 @@ private:
 
 std::unique_ptr<mk::test::Child> StartRamtidy(const std::wstring& args);
 
+// How far the free memory a report names may lie outside the test's own readings before and
+// after the run. Other programs on the machine move it, by close to a gigabyte within a second
+// when another claim loop runs beside the tests, and Wine keeps its figure about a second per
+// process. A wrong unit or a figure capped at 2 GB still lies far outside.
+constexpr long kFreeLeewayMB = 2048;
+
 // Physical memory as the test reads it.
 struct Memory {
     unsigned long long total = 0, avail = 0;

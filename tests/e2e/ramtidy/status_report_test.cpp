@@ -39,9 +39,11 @@ void CheckStatusReport(const Received& r, const Memory& before, const Memory& af
     // The real figures, not those capped at 2 GB for 32-bit programs.
     EXPECT_EQ(total, RoundHalfEven(before.total / kMB));
     // Free memory moves with the rest of the machine: bound it by readings taken before and
-    // after the run, with some leeway.
-    long lo = static_cast<long>(RoundHalfEven(std::min(before.avail, after.avail) / kMB)) - 512;
-    long hi = static_cast<long>(RoundHalfEven(std::max(before.avail, after.avail) / kMB)) + 512;
+    // after the run, with kFreeLeewayMB of leeway.
+    long lo =
+        static_cast<long>(RoundHalfEven(std::min(before.avail, after.avail) / kMB)) - kFreeLeewayMB;
+    long hi =
+        static_cast<long>(RoundHalfEven(std::max(before.avail, after.avail) / kMB)) + kFreeLeewayMB;
     EXPECT_GE(free, lo);
     EXPECT_LE(free, hi);
     EXPECT_EQ(share, RoundHalfEven(static_cast<double>(free) / total * 100));
@@ -116,8 +118,8 @@ TEST(RamtidyStatusReport, ThroughTheHostStandIn) {
         std::regex("搭載メモリ：([0-9]+)MB\\\\n空きメモリ：([0-9]+)MB\\\\n空き率：([0-9]+)％")));
     long total = std::stol(m[1]), free = std::stol(m[2]), share = std::stol(m[3]);
     EXPECT_EQ(total, RoundHalfEven(before.total / kMB));
-    EXPECT_GE(free, RoundHalfEven(std::min(before.avail, after.avail) / kMB) - 512);
-    EXPECT_LE(free, RoundHalfEven(std::max(before.avail, after.avail) / kMB) + 512);
+    EXPECT_GE(free, RoundHalfEven(std::min(before.avail, after.avail) / kMB) - kFreeLeewayMB);
+    EXPECT_LE(free, RoundHalfEven(std::max(before.avail, after.avail) / kMB) + kFreeLeewayMB);
     std::string script = "メモリ情報だよ。\\n\\n搭載メモリ：" + std::to_string(total) +
                          "MB\\n空きメモリ：" + std::to_string(free) + "MB\\n空き率：" +
                          std::to_string(share) + "％\\n\\n" + Comment(share) + "\\e";
