@@ -17,10 +17,13 @@
 #include <cstdlib>
 #include <vector>
 
+#include "mirekko/mkhook.h"
+
 namespace {
 
-typedef HHOOK(WINAPI* HookStartFn)(DWORD, DWORD);
-typedef int(WINAPI* HookExitFn)();
+// The exports as the library declares them; the pass-through library exports the same two.
+using HookStartFn = decltype(&HookStart);
+using HookExitFn = decltype(&HookExit);
 
 struct Library {
     const char* name;

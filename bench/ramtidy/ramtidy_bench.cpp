@@ -25,6 +25,8 @@
 #include <string>
 #include <vector>
 
+#include "mirekko/protocol.h"
+
 namespace {
 
 const wchar_t kSettingsKey[] = L"Software\\VB and VBA Program Settings\\Orbel\\Memory Cleaner";
@@ -46,7 +48,7 @@ HWND CreateHiddenWindow() {
 }
 
 void SendRequest(HWND mascot, HWND sender, const std::string& request) {
-    COPYDATASTRUCT data = {9801, static_cast<DWORD>(request.size()),
+    COPYDATASTRUCT data = {MK_SSTP_COPYDATA_ID, static_cast<DWORD>(request.size()),
                            const_cast<char*>(request.data())};
     SendMessageA(mascot, WM_COPYDATA, reinterpret_cast<WPARAM>(sender),
                  reinterpret_cast<LPARAM>(&data));
@@ -78,10 +80,10 @@ int MinimalReport(HWND mascot) {
                           std::to_wstring(ms.ullTotalPhys >> 20) + L"MB\\n空きメモリ：" +
                           std::to_wstring(ms.ullAvailPhys >> 20) +
                           L"MB\\n空き率：50％\\n\\nまぁ、こんなもんか。\\e";
-    std::wstring request = L"SEND SSTP/1.5\r\nSender: Mirekko\r\nScript: " + script +
-                           L"\r\nHWnd: " +
-                           std::to_wstring(static_cast<long>(reinterpret_cast<intptr_t>(window))) +
-                           L"\r\nCharset: Shift_JIS\r\n";
+    std::wstring request =
+        L"" MK_SSTP_PLUGIN_REQUEST_LINE "\r\nSender: " MK_SSTP_SENDER "\r\nScript: " + script +
+        L"\r\nHWnd: " + std::to_wstring(static_cast<long>(reinterpret_cast<intptr_t>(window))) +
+        L"\r\nCharset: " MK_SSTP_CHARSET "\r\n";
     int n = WideCharToMultiByte(932, 0, request.data(), static_cast<int>(request.size()), nullptr,
                                 0, nullptr, nullptr);
     std::string bytes(static_cast<size_t>(n), '\0');
