@@ -429,8 +429,10 @@ TEST(RamtidyCleaningRun, RunBeyondTheTableClaims1024MBAndReports) {
     std::printf("note: private memory %.1f MB before the first claim, %.1f MB more at the peak\n",
                 baseline / 1048576.0, claimed / 1048576.0);
     EXPECT_GT(claimed, 1024LL * 1024 * 1024 * 9 / 10);  // the blocks were really claimed
-    // 1024 MB, the block table's 4 MB once its pages are touched, the heap's bookkeeping.
-    EXPECT_LT(claimed, 1024LL * 1024 * (1024 + 48));
+    // 1024 MB, the block table's 4 MB once its pages are touched, and the heap's bookkeeping
+    // for a million blocks, which differs between heaps (about 8 % more under Wine 10). The
+    // 1500 steps asked for would take at least 1500 MB.
+    EXPECT_LT(claimed, 1024LL * 1024 * 1024 * 6 / 5);
     run.Go();
 
     // No error box: the run ends normally and reports as usual.
