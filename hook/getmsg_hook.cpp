@@ -132,12 +132,14 @@ void OnDropFiles(HWND hwnd, HDROP hDrop) {
     TraceBegin(&trace, "WM_DROPFILES");
     const char* decision = "out of memory";
     char* className = static_cast<char*>(MkAlloc(kTextBytes));
-    char* path = static_cast<char*>(MkAlloc(MK_IMAGE_PATH_BYTES));
-    if (className && path) {
+    if (className) {
         GetClassNameA(hwnd, className, kTextBytes);
         trace.className = className;
-        decision = "not a host window class";
-        if (MkStrEqual(className, MK_HOST_MAIN_CLASS)) {
+        // Only the host's main window takes drops; other windows cost no image lookup.
+        const bool mainForm = MkStrEqual(className, MK_HOST_MAIN_CLASS);
+        decision = mainForm ? "out of memory" : "not a host window class";
+        char* path = mainForm ? static_cast<char*>(MkAlloc(MK_IMAGE_PATH_BYTES)) : NULL;
+        if (path) {
             DWORD pid;
             ReadWindowImagePath(hwnd, path, &pid, &trace);  // an unknown path counts as empty
             decision = "not a host";
@@ -145,18 +147,19 @@ void OnDropFiles(HWND hwnd, HDROP hDrop) {
                 HWND hMascot = FindMascotWindowOfProcess(pid);
                 decision = hMascot ? ForwardDrop(hDrop, hMascot) : "no mascot window listed";
             }
-            if (MkIsSecondKindHost(path, MK_IMAGE_PATH_BYTES) && g_bSkipNextDrop == 0) {
+            const bool secondKind = MkIsSecondKindHost(path, MK_IMAGE_PATH_BYTES);
+            if (secondKind && g_bSkipNextDrop == 0) {
                 decision = ForwardDrop(hDrop, hwnd);
                 g_bSkipNextDrop = 1;
             } else {
-                if (MkIsSecondKindHost(path, MK_IMAGE_PATH_BYTES))
+                if (secondKind)
                     decision = "let pass (alternation)";
                 g_bSkipNextDrop = 0;
             }
+            MkFree(path);
         }
     }
     TraceEnd(&trace, decision);
-    MkFree(path);
     MkFree(className);
 }
 

@@ -14,6 +14,7 @@
 
 #include "child.h"
 #include "mirekko/protocol.h"
+#include "text.h"
 #include "winutil.h"
 
 using namespace mk::test;
@@ -236,9 +237,7 @@ int wmain(int argc, wchar_t** argv) {
     HANDLE f = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (f != INVALID_HANDLE_VALUE)
         CloseHandle(f);
-    int n = WideCharToMultiByte(CP_UTF8, 0, file.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string path(n - 1, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, file.c_str(), -1, &path[0], n, nullptr, nullptr);
+    std::string path = mk::tools::WideToUtf8(file);
     host.Send("drop tmainform " + path);
     std::string drop = ctl.Wait("WM_USER+4 ");
     Check(Field(drop, "title") == path && FieldLong(drop, "wParam") == mascot,
