@@ -33,6 +33,8 @@ const wchar_t kShowWndValue[] = L"ShowWnd";
 // The last request's bytes; they stay valid until the next send.
 std::vector<char> g_RequestBuffer;
 
+const UINT kSstpHungHostMs = 10000;
+
 std::u16string U16(const wchar_t* s) {
     std::u16string out;
     for (; *s; ++s)
@@ -133,8 +135,14 @@ void SendSstpScript(const std::u16string& script) {
     // 65535 on the command line would otherwise hand the request to every top-level window.
     if (target == HWND_BROADCAST)
         return;
-    SendMessageA(target, WM_COPYDATA, reinterpret_cast<WPARAM>(sender),
-                 reinterpret_cast<LPARAM>(&data));
+    // A mascot host that has stopped serving its windows gets kSstpHungHostMs, then the
+    // program ends as usual: a plug-in must not stay behind, invisible, for every menu command
+    // sent to a hung host. While the host keeps serving (a dialog of its own for the request,
+    // say), there is no limit.
+    DWORD_PTR result;
+    SendMessageTimeoutA(target, WM_COPYDATA, reinterpret_cast<WPARAM>(sender),
+                        reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG | SMTO_NOTIMEOUTIFNOTHUNG,
+                        kSstpHungHostMs, &result);
 }
 
 void ReportMemoryStatus() {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <regex>
 #include <string>
 #include <vector>
@@ -126,6 +127,31 @@ TEST(RamtidyStatusReport, ThroughTheHostStandIn) {
     EXPECT_EQ(r.bytes, ExpectedRequest(script, r.from));
     ssp->Send("quit");
     EXPECT_EQ(ssp->CloseAndWait(), 0u);
+}
+
+TEST(RamtidyStatusReport, AMascotHostThatHangsKeepsThePluginAtMostTenSeconds) {
+    auto host = mk::test::Child::Start(mk::test::BinPath(L"mkhost.exe"), L"--kind ssp");
+    std::string ready;
+    ASSERT_TRUE(host && host->Expect("READY ", &ready));
+    long mascot = mk::test::FieldLong(ready, "tmainform");
+    host->Send("hang 25000");
+    ASSERT_TRUE(host->Expect("HANG "));
+    DWORD start = GetTickCount();
+    auto child = StartRamtidy(L"MK" + std::to_wstring(mascot) + L" /MEMSTATUS");
+    ASSERT_TRUE(child);
+    // The plug-in gives up on the request and ends as usual while the host still hangs.
+    EXPECT_EQ(child->Wait(30000), 0u);
+    DWORD ms = GetTickCount() - start;
+    EXPECT_TRUE(mk::test::WithPrefix(host->Unread(), "RESUMED").empty())
+        << "the plug-in waited until the host served again";
+    std::printf("/MEMSTATUS to a hung host ended after %lu ms\n", ms);
+    // A request given up before the host took it is never delivered.
+    ASSERT_TRUE(host->Expect("RESUMED", nullptr, 40000));
+    host->Send("echo done");
+    auto after = host->Collect("ECHO done");
+    EXPECT_TRUE(mk::test::WithPrefix(after, "COPYDATA ").empty());
+    host->Send("quit");
+    EXPECT_EQ(host->CloseAndWait(), 0u);
 }
 
 }  // namespace
