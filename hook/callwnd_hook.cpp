@@ -9,6 +9,9 @@ namespace {
 // The "ssp.exe" context menu into which the pop-up was last inserted; null when no removal
 // is due at the menu's close.
 HMENU g_hPopupOwnerMenu;
+// Counts the insertions into "ssp.exe" menus, so that one that failed can tell whether another
+// came while it waited.
+DWORD g_dwSspInsertions;
 
 const DWORD kTextBytes = 1024;
 
@@ -58,6 +61,29 @@ const char* InsertSuiteItem(HWND hwnd, HMENU hMenu, UINT position, bool* inserte
     return position == 4 ? "inserted at 4" : "inserted at 2";
 }
 
+// Requested and inserted for an "ssp.exe" context menu, with the record for the removal at
+// the close. Returns the decision.
+const char* InsertIntoSspMenu(HWND hwnd, HMENU hMenu) {
+    // The record comes first, before the host's thread waits for the controller: a command or
+    // a close that reaches this thread meanwhile (it handles sent messages while it waits,
+    // and one of them may run a nested loop) must see the state the insertion leaves.
+    const HMENU ownerBefore = g_hPopupOwnerMenu;
+    const LONG pendingBefore = g_bCommandPending;
+    const DWORD insertion = ++g_dwSspInsertions;
+    g_bCommandPending = 1;
+    g_hPopupOwnerMenu = hMenu;
+    bool inserted;
+    const char* decision = InsertSuiteItem(hwnd, hMenu, 2, &inserted);
+    // Nothing went in: the close must not remove whatever sits at position 2, which is one of
+    // the host's own items. Undone only if no other insertion came in the meantime.
+    if (!inserted && g_dwSspInsertions == insertion) {
+        g_hPopupOwnerMenu = ownerBefore;
+        if (g_bCommandPending == 1)
+            g_bCommandPending = pendingBefore;
+    }
+    return decision;
+}
+
 void OnInitMenu(HWND hwnd, HMENU hMenu) {
     MkTrace trace;
     TraceBegin(&trace, "WM_INITMENU");
@@ -65,37 +91,25 @@ void OnInitMenu(HWND hwnd, HMENU hMenu) {
     int arg = 0;
     char* className = static_cast<char*>(MkAlloc(kTextBytes));
     char* firstItem = static_cast<char*>(MkAlloc(kTextBytes));
-    char* path = static_cast<char*>(MkAlloc(MK_IMAGE_PATH_BYTES));
-    if (className && firstItem && path) {
+    if (className && firstItem) {
         GetClassNameA(hwnd, className, kTextBytes);
         trace.className = className;
         GetMenuStringA(hMenu, 0, firstItem, kTextBytes, MF_BYPOSITION);
         const int items = GetMenuItemCount(hMenu);
         const bool utilWindow = MkStrEqual(className, MK_HOST_MENU_CLASS);
         const bool mainForm = MkStrEqual(className, MK_HOST_MAIN_CLASS);
-        DWORD pid;
-        bool inserted;
+        MkImage scratch;
         if (items > 5 && utilWindow) {
-            const bool found = ReadWindowImagePath(hwnd, path, &pid, &trace);
-            if (found && MkIsFirstKindHost(path, MK_IMAGE_PATH_BYTES)) {
+            const MkImage* image = ThisProcessImage(&scratch, &trace);
+            decision = "not a host";
+            if (image && image->firstKind) {
                 UINT position = MkStrEqual(firstItem, kDeveloperMenuItem) ? 4 : 2;
+                bool inserted;
                 decision = InsertSuiteItem(hwnd, hMenu, position, &inserted);
-            } else {
-                decision = "not a host";
             }
         } else if (MkStrEqual(firstItem, kHeadlineMenuItem) && mainForm) {
-            const bool found = ReadWindowImagePath(hwnd, path, &pid, &trace);
-            if (found && MkIsSecondKindHost(path, MK_IMAGE_PATH_BYTES)) {
-                // Recorded only once the item is really in the menu: the close removes
-                // whatever sits at position 2, which would otherwise be one of the host's.
-                decision = InsertSuiteItem(hwnd, hMenu, 2, &inserted);
-                if (inserted) {
-                    g_bCommandPending = 1;
-                    g_hPopupOwnerMenu = hMenu;
-                }
-            } else {
-                decision = "not a host";
-            }
+            const MkImage* image = ThisProcessImage(&scratch, &trace);
+            decision = image && image->secondKind ? InsertIntoSspMenu(hwnd, hMenu) : "not a host";
         } else if (utilWindow) {
             decision = "%d items, needs more than 5";
             arg = items;
@@ -106,7 +120,6 @@ void OnInitMenu(HWND hwnd, HMENU hMenu) {
         }
     }
     TraceEnd(&trace, decision, arg);
-    MkFree(path);
     MkFree(firstItem);
     MkFree(className);
 }
@@ -116,16 +129,15 @@ void OnMenuClosed(HWND hwnd) {
     TraceBegin(&trace, "WM_MENUSELECT (menu closed)");
     const char* decision = "out of memory";
     char* className = static_cast<char*>(MkAlloc(kTextBytes));
-    char* path = static_cast<char*>(MkAlloc(MK_IMAGE_PATH_BYTES));
-    if (className && path) {
+    if (className) {
         GetClassNameA(hwnd, className, kTextBytes);
         trace.className = className;
         decision = "not a host window class";
         if (MkStrEqual(className, MK_HOST_MAIN_CLASS)) {
-            DWORD pid;
-            const bool found = ReadWindowImagePath(hwnd, path, &pid, &trace);
+            MkImage scratch;
+            const MkImage* image = ThisProcessImage(&scratch, &trace);
             decision = "not a host";
-            if (found && MkIsSecondKindHost(path, MK_IMAGE_PATH_BYTES)) {
+            if (image && image->secondKind) {
                 // The pop-up belongs to the controller: only unlinked here, never destroyed.
                 RemoveMenu(g_hPopupOwnerMenu, 2, MF_BYPOSITION);
                 g_hPopupOwnerMenu = NULL;
@@ -134,7 +146,6 @@ void OnMenuClosed(HWND hwnd) {
         }
     }
     TraceEnd(&trace, decision);
-    MkFree(path);
     MkFree(className);
 }
 
@@ -146,10 +157,12 @@ LRESULT CALLBACK CallWndHookProc(int nCode, WPARAM wParam, LPARAM lParam) {
     if (nCode == HC_ACTION) {
         const CWPSTRUCT* msg = reinterpret_cast<const CWPSTRUCT*>(lParam);
         if (msg->message == WM_INITMENU) {
-            OnInitMenu(msg->hwnd, reinterpret_cast<HMENU>(msg->wParam));
+            if (IsWindowOfThisProcess(msg->hwnd))
+                OnInitMenu(msg->hwnd, reinterpret_cast<HMENU>(msg->wParam));
         } else if (msg->message == WM_MENUSELECT && g_hPopupOwnerMenu != NULL && msg->lParam == 0 &&
                    HIWORD(msg->wParam) == 0xFFFF) {
-            OnMenuClosed(msg->hwnd);
+            if (IsWindowOfThisProcess(msg->hwnd))
+                OnMenuClosed(msg->hwnd);
         }
     }
     return CallNextHookEx(g_hCallWndHook, nCode, wParam, lParam);

@@ -6,9 +6,10 @@
 
 #include "library.h"
 
-// For HookExit: ends the version-box thread and every notice thread still running. Each is
-// asked to end; those that have not ended within one grace period shared by all of them are
-// terminated. Nothing of the library runs in them when this returns.
+// For HookExit, once the hooks are out: ends the version-box thread and every notice thread
+// still running. Each is asked to end; those still waiting on a window after one grace period
+// shared by all of them are terminated in that wait, the others finish. Nothing of the library
+// runs in them when this returns.
 void EndLibraryThreads();
 
 #endif

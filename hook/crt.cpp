@@ -1,24 +1,18 @@
 // The library links no C runtime; the compiler still emits calls to memset and memcpy for
-// aggregate initialisation and copies, so it gets these two. This file is built with loop
-// pattern recognition off, or the compiler would turn the loops back into calls to themselves.
+// aggregate initialisation and copies, so it gets these two, as the x86 string instructions
+// (the direction flag is clear at every call, as the calling convention requires).
 #include <stddef.h>
 
-#ifdef _MSC_VER
-// MSVC treats these two as intrinsics; defining them needs its leave.
-#pragma function(memset, memcpy)
-#endif
-
 extern "C" void* memset(void* dst, int value, size_t n) {
-    unsigned char* d = static_cast<unsigned char*>(dst);
-    while (n--)
-        *d++ = static_cast<unsigned char>(value);
+    void* d = dst;
+    __asm__ volatile("rep stosb" : "+D"(d), "+c"(n) : "a"(value) : "memory");
     return dst;
 }
 
+// The copy of the host's shared memory is 64 KiB per handled message: a string instruction
+// moves it several times faster than a loop of bytes.
 extern "C" void* memcpy(void* dst, const void* src, size_t n) {
-    unsigned char* d = static_cast<unsigned char*>(dst);
-    const unsigned char* s = static_cast<const unsigned char*>(src);
-    while (n--)
-        *d++ = *s++;
+    void* d = dst;
+    __asm__ volatile("rep movsb" : "+D"(d), "+S"(src), "+c"(n) : : "memory");
     return dst;
 }

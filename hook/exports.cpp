@@ -23,11 +23,14 @@ extern "C" HHOOK WINAPI HookStart(DWORD dwThreadId, DWORD /*dwReserved*/) {
 }
 
 extern "C" int WINAPI HookExit(void) {
+    // The hooks go first, before anything here waits for the library's threads. On 64-bit
+    // Windows the hooks of this 32-bit library run on this very thread for every 64-bit
+    // program's windows: while it waited with them in place, those programs would wait too.
+    UnhookWindowsHookEx(g_hGetMsgHook);
+    UnhookWindowsHookEx(g_hCallWndHook);
     EndLibraryThreads();
     CloseHandle(g_hMutex);
     DestroyMenu(g_hMenu);
-    UnhookWindowsHookEx(g_hGetMsgHook);
-    UnhookWindowsHookEx(g_hCallWndHook);
     return 0;
 }
 

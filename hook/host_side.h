@@ -1,6 +1,7 @@
 // The library inside the mascot host, and inside every other process whose threads are
-// hooked: the two hook procedures (callwnd_hook.cpp, getmsg_hook.cpp), the recognition of the
-// host's processes and windows (hostid.cpp) and the trace of their decisions (trace.cpp).
+// hooked: the two hook procedures (callwnd_hook.cpp, getmsg_hook.cpp), the threads that send
+// to the controller for them (send_threads.cpp), the recognition of the host's process and
+// windows (hostid.cpp) and the trace of their decisions (trace.cpp).
 // These run on the hooked program's own threads: they wait on no other process without a
 // limit, read only memory they have checked, and pass every message on unchanged.
 #ifndef MKHOOK_HOST_SIDE_H
@@ -19,6 +20,12 @@ LRESULT CALLBACK GetMsgHookProc(int nCode, WPARAM wParam, LPARAM lParam);
 // cleared by GetMsgHookProc; both run on the host's GUI thread, so no lock is needed.
 extern LONG g_bCommandPending;
 
+// Both procedures act only on windows of the process they run in. On 64-bit Windows a 32-bit
+// global hook is also called for the windows of 64-bit programs, but inside the controller's
+// process, on the thread that installed the hooks: those windows pass at once, so that the
+// controller's own state stays its own and that thread is never kept waiting.
+bool IsWindowOfThisProcess(HWND hwnd);
+
 // ---- The trace of the hook procedures' decisions ------------------------------------------
 
 // One handled message. Begin it when a handling starts; the handling fills in what it found
@@ -29,11 +36,12 @@ struct MkTrace {
     const char* message;    // "WM_INITMENU"
     const char* className;  // the window's class, once read
     const char* image;      // the image test's answer, once asked
+    const char* note;       // said after the decision, when set
     LARGE_INTEGER start;
 };
 void TraceBegin(MkTrace* trace, const char* message);
 // `decision` is a wsprintfA format with at most one int argument, e.g. "inserted at %d".
-void TraceEnd(MkTrace* trace, const char* decision, int arg = 0);
+void TraceEnd(const MkTrace* trace, const char* decision, int arg = 0);
 
 // ---- Host identification ----------------------------------------------------------------
 
@@ -45,18 +53,39 @@ void TraceEnd(MkTrace* trace, const char* decision, int arg = 0);
 // 1 when the process exists; 0 otherwise, the buffer then left as it was.
 int GetProcessImagePath(char* buffer, DWORD pid);
 
-// The image path of the process that owns `hwnd`, lower-cased as the image test wants it,
-// into `path` (MK_IMAGE_PATH_BYTES bytes); its process identifier into `*pid`; the image
-// test's answer into the trace. False when the path cannot be found; `path` is then empty, so
-// that it matches no host.
-bool ReadWindowImagePath(HWND hwnd, char* path, DWORD* pid, MkTrace* trace);
-
-// The n-th window (from 1) that the host lists under a key containing "hwnd"; 0 when there
-// is no such entry or no shared memory.
-HWND GetMascotWindow(int n);
+// The image of this process as the image test takes it: lower-cased, with the test's answers.
+struct MkImage {
+    char path[MK_IMAGE_PATH_BYTES];
+    bool firstKind;   // "sakura.exe" or "embryo.exe"
+    bool secondKind;  // "ssp.exe"
+};
+// Read the first time a handled message needs it, then kept for the life of the process.
+// NULL while it cannot be read: then no rule matches. `scratch` holds the answer when another
+// thread of the process is storing it at that moment. The answer goes into the trace.
+const MkImage* ThisProcessImage(MkImage* scratch, MkTrace* trace);
 
 // The first window listed by the host that belongs to process `pid`, trying at most 999
-// entries; 0 when none does.
+// entries and stopping at one that names no window; 0 when none does. The shared memory is
+// read once for it.
 HWND FindMascotWindowOfProcess(DWORD pid);
+
+// For the trace: the image test's answer, and once per process the image that was read.
+void TraceImage(MkTrace* trace, const MkImage* image);
+void TraceImageRead(const MkTrace* trace, const char* path, const LARGE_INTEGER* start);
+
+// ---- The threads that send to the controller ---------------------------------------------
+
+// Sends (hwnd, msg, wParam, lParam) from a worker thread of its own, so that the host's thread
+// does not wait for the controller. False when no worker could be started.
+bool StartSendThread(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+// Tells the controller (hController, found by the caller) about a file dropped on `hMascot`:
+// its title becomes the first dropped file's path, then WM_USER+4 is sent. A worker thread
+// makes both sends, each without a time limit, so that the two always arrive together; the
+// calling (host's) thread waits for it until `deadline` (GetTickCount) and serves the messages
+// sent to it meanwhile. Returns the decision for the trace (a format taking `*arg`), and may
+// set the trace's note.
+const char* ForwardDrop(HDROP hDrop, HWND hController, HWND hMascot, DWORD deadline, MkTrace* trace,
+                        int* arg);
 
 #endif

@@ -1,5 +1,5 @@
-// Telling the mascot host's processes and windows: the image name of a window's process, and
-// the mascot windows the host lists in its shared memory.
+// Telling the mascot host's processes and windows: the image name of the process the hook runs
+// in, and the mascot windows the host lists in its shared memory.
 #include "host_side.h"
 
 #include <string.h>
@@ -25,6 +25,15 @@ Fn LookUp(HMODULE hModule, const char* name) {
     return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(hModule, name)));
 }
 
+// The image of this process, once read. A process's image never changes, and the hook acts
+// only on windows of the process it runs in, so one snapshot of the process list serves for
+// the life of the process: taking one for every handled message cost the host's menu ten
+// times what the rest of the handling did. 0 nobody has read it, 1 a thread is storing it,
+// 2 stored. Hooked threads of one process may race for it: each reads into its own
+// buffer, and only the first to claim the slot stores what it read.
+LONG volatile g_lImageState;
+MkImage g_image;
+
 // How much of the view can be copied without a fault: the pages that whoever made "Sakura"
 // committed and left readable, region by region from the start, at most the 64 KiB read.
 SIZE_T ReadableViewBytes(const void* view) {
@@ -47,7 +56,36 @@ SIZE_T ReadableViewBytes(const void* view) {
     return SakuraReadableBytes(regions, count, kSakuraCopyBytes);
 }
 
+// Copies the readable part of "Sakura" (at most 64 KiB) into `copy`; the number of bytes, 0
+// when the host publishes no list.
+unsigned ReadSakura(unsigned char* copy) {
+    SIZE_T bytes = 0;
+    HANDLE hMapping = OpenFileMappingA(FILE_MAP_READ, FALSE, MK_HOST_SHARED_MEMORY);
+    if (hMapping) {
+        const void* view = MapViewOfFile(hMapping, FILE_MAP_READ, 0, 0, 0);
+        if (view) {
+            bytes = ReadableViewBytes(view);
+            memcpy(copy, view, bytes);
+            UnmapViewOfFile(view);
+        }
+        CloseHandle(hMapping);
+    }
+    return static_cast<unsigned>(bytes);
+}
+
+bool BelongsToProcess(int window, void* pid) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(reinterpret_cast<HWND>(static_cast<INT_PTR>(window)), &owner);
+    return owner == *static_cast<DWORD*>(pid);
+}
+
 }  // namespace
+
+bool IsWindowOfThisProcess(HWND hwnd) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    return pid == GetCurrentProcessId();
+}
 
 int GetProcessImagePath(char* buffer, DWORD pid) {
     // Looked up by name: the snapshot functions are missing from some kernels, and the
@@ -86,52 +124,48 @@ int GetProcessImagePath(char* buffer, DWORD pid) {
     return found;
 }
 
-bool ReadWindowImagePath(HWND hwnd, char* path, DWORD* pid, MkTrace* trace) {
-    *pid = 0;
-    GetWindowThreadProcessId(hwnd, pid);
-    path[0] = 0;
-    bool found = GetProcessImagePath(path, *pid) != 0;
-    if (found)
-        MkLowerImagePath(path, MK_IMAGE_PATH_BYTES);
-    if (trace->on) {
-        trace->image = !found                                         ? "not found"
-                       : MkIsFirstKindHost(path, MK_IMAGE_PATH_BYTES) ? MK_HOST_IMAGE_SAKURA
-                           "|" MK_HOST_IMAGE_EMBRYO
-                       : MkIsSecondKindHost(path, MK_IMAGE_PATH_BYTES) ? MK_HOST_IMAGE_SSP
-                                                                       : "none";
-    }
-    return found;
-}
-
-HWND GetMascotWindow(int n) {
-    unsigned char* copy = static_cast<unsigned char*>(MkAlloc(kSakuraCopyBytes));
-    if (!copy)
-        return 0;
-    int value = 0;
-    HANDLE hMapping = OpenFileMappingA(FILE_MAP_READ, FALSE, MK_HOST_SHARED_MEMORY);
-    if (hMapping) {
-        const void* view = MapViewOfFile(hMapping, FILE_MAP_READ, 0, 0, 0);
-        if (view) {
-            SIZE_T bytes = ReadableViewBytes(view);
-            memcpy(copy, view, bytes);
-            value = SakuraListFindHwnd(copy, static_cast<unsigned>(bytes), n);
-            UnmapViewOfFile(view);
+const MkImage* ThisProcessImage(MkImage* scratch, MkTrace* trace) {
+    if (__atomic_load_n(&g_lImageState, __ATOMIC_ACQUIRE) != 2) {
+        // The first thread to come reads into the kept answer; one that comes while it does
+        // reads into its own scratch.
+        LONG expected = 0;
+        MkImage* image = __atomic_compare_exchange_n(&g_lImageState, &expected, 1, false,
+                                                     __ATOMIC_ACQUIRE, __ATOMIC_RELAXED)
+                             ? &g_image
+                             : scratch;
+        LARGE_INTEGER start;
+        QueryPerformanceCounter(&start);
+        image->path[0] = 0;
+        const bool found = GetProcessImagePath(image->path, GetCurrentProcessId()) != 0;
+        if (found) {
+            MkLowerImagePath(image->path, MK_IMAGE_PATH_BYTES);
+            image->firstKind = MkIsFirstKindHost(image->path, MK_IMAGE_PATH_BYTES);
+            image->secondKind = MkIsSecondKindHost(image->path, MK_IMAGE_PATH_BYTES);
+            TraceImageRead(trace, image->path, &start);
         }
-        CloseHandle(hMapping);
+        // Only an answer is kept: a snapshot that failed (the system short of memory, say) is
+        // taken again by the next message rather than standing for "no host" for good.
+        if (image == &g_image)
+            __atomic_store_n(&g_lImageState, found ? 2 : 0, __ATOMIC_RELEASE);
+        if (!found) {
+            TraceImage(trace, NULL);
+            return NULL;
+        }
+        TraceImage(trace, image);
+        return image;
     }
-    MkFree(copy);
-    return reinterpret_cast<HWND>(static_cast<INT_PTR>(value));
+    TraceImage(trace, &g_image);
+    return &g_image;
 }
 
 HWND FindMascotWindowOfProcess(DWORD pid) {
-    for (int n = 1; n <= kMaxMascotEntries; ++n) {
-        HWND hMascot = GetMascotWindow(n);
-        if (!hMascot)
-            return 0;
-        DWORD owner = 0;
-        GetWindowThreadProcessId(hMascot, &owner);
-        if (owner == pid)
-            return hMascot;
-    }
-    return 0;
+    unsigned char* copy = static_cast<unsigned char*>(MkAlloc(kSakuraCopyBytes));
+    if (!copy)
+        return 0;
+    // One copy per message, walked once in list order: the first listed window of the
+    // process, as trying the entries n = 1, 2, ... one search each found it.
+    const unsigned bytes = ReadSakura(copy);
+    const int window = SakuraListFindWindow(copy, bytes, kMaxMascotEntries, BelongsToProcess, &pid);
+    MkFree(copy);
+    return reinterpret_cast<HWND>(static_cast<INT_PTR>(window));
 }

@@ -25,3 +25,17 @@ void MkFree(void* p) {
 HWND FindController() {
     return FindWindowA(NULL, MK_CONTROLLER_TITLE);
 }
+
+HANDLE StartLibraryThread(LPTHREAD_START_ROUTINE proc, void* param, DWORD flags, DWORD* id) {
+    // The reference is taken before the thread exists, so that there is no moment in which
+    // the library could be unmapped under it.
+    HMODULE hSelf = NULL;
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                            reinterpret_cast<LPCSTR>(&g_hInstance), &hSelf))
+        return NULL;
+    DWORD threadId;
+    HANDLE hThread = CreateThread(NULL, 0, proc, param, flags, id ? id : &threadId);
+    if (!hThread)
+        FreeLibrary(hSelf);
+    return hThread;
+}

@@ -26,4 +26,11 @@ void MkFree(void* p);
 // The controller's window, looked up anew by its title before every send.
 HWND FindController();
 
+// Starts a thread of the library (CreateThread `flags`) that holds a reference on the
+// library until it ends, so that its code stays mapped should the library be freed
+// meanwhile (the hooks removed in the host, FreeLibrary in the controller). The thread must
+// end with FreeLibraryAndExitThread(g_hInstance, ...), or whoever ends it otherwise must
+// release the reference for it. NULL when none could be started.
+HANDLE StartLibraryThread(LPTHREAD_START_ROUTINE proc, void* param, DWORD flags, DWORD* id);
+
 #endif

@@ -12,7 +12,7 @@ HANDLE volatile g_hVersionThread;
 HANDLE volatile g_hNoticeThread;
 HWND volatile g_hNoticeTarget;
 // The version box's thread, for closing its box at HookExit.
-DWORD g_dwVersionThreadId;
+DWORD volatile g_dwVersionThreadId;
 
 // Shift_JIS. Line 2 is the rights line; the list of lines in the box is kept as shipped.
 const char kVersionText[] =
@@ -46,28 +46,31 @@ const DWORD kNoticeDelayMs = 4000;
 // A mascot host that does not take the notice within this time does not get it: the thread,
 // which belongs to the controller, must not wait on it for ever.
 const DWORD kNoticeSendMs = 5000;
-// HookExit asks the threads to end and gives them this long, all together, before it
-// terminates those still running.
-// Terminating a thread that is freeing its buffer or leaving through the loader would leave
-// the heap or loader lock held and hang the controller, so that is the last resort, for a
-// thread stuck in a send to a hung window.
+// HookExit asks the threads to end and gives them this long, all together, before it ends
+// those still waiting on a window.
 const DWORD kThreadGraceMs = 2000;
-// How long HookExit then waits, in all, for the terminated threads to be gone (termination is
-// asynchronous).
+// How long HookExit then waits, in all, for every thread to be gone.
 const DWORD kThreadEndWaitMs = 5000;
 
-// Every notice thread started and not yet reaped. The controller unloads the library right
-// after HookExit, so HookExit must end all of them, not only the latest (g_hNoticeThread):
-// an older one still waiting would wake in unmapped code. Pushed and detached with
-// interlocked exchanges, so two controller threads calling MKShowMKIOK lose nothing.
-struct NoticeThread {
-    HANDLE hThread;
-    NoticeThread* pNext;
-};
-NoticeThread* volatile g_pNoticeThreads;
+// Where a thread is, as HookExit may end it. TerminateThread leaves any lock the thread holds
+// held for ever: a thread killed while it frees its buffer (the heap lock) or leaves through
+// the loader (the loader lock) would hang the controller in its next allocation or in
+// FreeLibrary. So a thread is only ever terminated inside its one wait on another window (the
+// notice's send, the version box), which it announces; a thread that comes out of that wait
+// after HookExit has doomed it stops there and waits to be terminated.
+enum : LONG { kWorking, kInWait, kDoomed };
 
-// The last version-box thread started; its handle stays open until the next box or HookExit.
-HANDLE g_hLastVersionThread;
+// Every version-box and notice thread started and not yet reaped. The controller unloads the
+// library right after HookExit, so HookExit must end all of them, not only the latest ones
+// (g_hVersionThread, g_hNoticeThread): an older one still waiting would wake in unmapped
+// code. Pushed and detached with interlocked exchanges, so two controller threads calling
+// the exports at once lose nothing. A node outlives its thread.
+struct LibraryThread {
+    HANDLE hThread;
+    LONG volatile state;
+    LibraryThread* pNext;
+};
+LibraryThread* volatile g_pThreads;
 
 // Set by HookExit: a notice thread still in its wait ends at once and sends nothing.
 HANDLE volatile g_hNoticeCancel;
@@ -83,19 +86,19 @@ HANDLE NoticeCancelEvent() {
     return g_hNoticeCancel;
 }
 
-void PushNoticeThread(NoticeThread* node) {
+void PushThread(LibraryThread* node) {
     for (;;) {
-        NoticeThread* head = g_pNoticeThreads;
+        LibraryThread* head = g_pThreads;
         node->pNext = head;
-        if (InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&g_pNoticeThreads),
-                                              node, head) == head)
+        if (InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&g_pThreads), node,
+                                              head) == head)
             return;
     }
 }
 
-NoticeThread* DetachNoticeThreads() {
-    return static_cast<NoticeThread*>(
-        InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&g_pNoticeThreads), NULL));
+LibraryThread* DetachThreads() {
+    return static_cast<LibraryThread*>(
+        InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&g_pThreads), NULL));
 }
 
 bool IsRunning(HANDLE hThread) {
@@ -108,13 +111,17 @@ DWORD Remaining(DWORD start, DWORD budget) {
     return spent < budget ? budget - spent : 0;
 }
 
-// Calls fn for the version box's thread, if there is one, then for each listed notice thread.
-template <typename Fn>
-void ForEachThread(HANDLE hVersion, NoticeThread* list, Fn fn) {
-    if (hVersion)
-        fn(hVersion);
-    for (NoticeThread* node = list; node; node = node->pNext)
-        fn(node->hThread);
+// Around the thread's one wait on another window.
+void EnterWait(LibraryThread* self) {
+    InterlockedExchange(&self->state, kInWait);
+}
+void LeaveWait(LibraryThread* self) {
+    if (InterlockedCompareExchange(&self->state, kWorking, kInWait) == kDoomed) {
+        // HookExit decided to terminate this thread while it waited: it touches nothing
+        // (no heap, no loader) until it is terminated.
+        for (;;)
+            Sleep(INFINITE);
+    }
 }
 
 BOOL CALLBACK CloseThreadWindow(HWND hWnd, LPARAM) {
@@ -122,64 +129,91 @@ BOOL CALLBACK CloseThreadWindow(HWND hWnd, LPARAM) {
     return TRUE;
 }
 
-// Remember a started notice thread, so that HookExit can end it, and close the handles of
-// those that are over, except the one g_hNoticeThread may still name (HookExit must never see
-// a closed handle there).
-void TrackNoticeThread(HANDLE hThread) {
-    NoticeThread* list = DetachNoticeThreads();
+// Starts `proc` suspended with a node of its own as its parameter, so that the caller can
+// store the handle before the thread runs (and may clear it). NULL when it cannot.
+LibraryThread* StartTrackedThread(LPTHREAD_START_ROUTINE proc, DWORD* id) {
+    LibraryThread* node = static_cast<LibraryThread*>(MkAlloc(sizeof(LibraryThread)));
+    if (!node)
+        return NULL;
+    node->state = kWorking;
+    node->hThread = StartLibraryThread(proc, node, CREATE_SUSPENDED, id);
+    if (!node->hThread) {
+        MkFree(node);
+        return NULL;
+    }
+    return node;
+}
+
+// Remembers a started thread, so that HookExit can end it, and closes the handles of those
+// that are over, except one that g_hVersionThread or g_hNoticeThread may still name. Waits
+// for nothing: the controller's thread keeps serving its windows, which on 64-bit Windows
+// are where every 64-bit program's hooked messages wait.
+void TrackThread(LibraryThread* started) {
+    LibraryThread* list = DetachThreads();
     while (list) {
-        NoticeThread* node = list;
+        LibraryThread* node = list;
         list = list->pNext;
-        if (!IsRunning(node->hThread) && node->hThread != g_hNoticeThread) {
+        if (!IsRunning(node->hThread) && node->hThread != g_hNoticeThread &&
+            node->hThread != g_hVersionThread) {
             CloseHandle(node->hThread);
             MkFree(node);
         } else {
-            PushNoticeThread(node);
+            PushThread(node);
         }
     }
-    NoticeThread* node = static_cast<NoticeThread*>(MkAlloc(sizeof(NoticeThread)));
-    if (node) {
-        node->hThread = hThread;
-        PushNoticeThread(node);
-    }
+    PushThread(started);
 }
 
 }  // namespace
 
 void EndLibraryThreads() {
     // Ask every thread to end: a waiting notice wakes and sends nothing, a version box closes
-    // and lets its thread return from MessageBoxA. g_hVersionThread, when set, is
-    // g_hLastVersionThread; a box that was closed already may still be leaving its thread
-    // procedure, so it is waited for all the same. g_hNoticeThread is always one of the
-    // listed handles.
+    // and lets its thread return from MessageBoxA.
     if (g_hNoticeCancel)
         SetEvent(g_hNoticeCancel);
-    if (g_hLastVersionThread && g_hVersionThread)
+    if (g_hVersionThread)
         EnumThreadWindows(g_dwVersionThreadId, CloseThreadWindow, 0);
-    HANDLE hVersion = g_hLastVersionThread;
-    NoticeThread* list = DetachNoticeThreads();
+    LibraryThread* list = DetachThreads();
 
     // One grace period for all of them, not one each: twenty notices stuck in sends to a
     // hung mascot must not keep the controller here for forty seconds.
     DWORD start = GetTickCount();
-    ForEachThread(hVersion, list,
-                  [&](HANDLE h) { WaitForSingleObject(h, Remaining(start, kThreadGraceMs)); });
-    ForEachThread(hVersion, list, [](HANDLE h) {
-        if (IsRunning(h))
-            TerminateThread(h, 0);
-    });
-    // Termination is asynchronous, and the controller unloads the library next: nothing of
-    // ours may still run then.
-    start = GetTickCount();
-    ForEachThread(hVersion, list, [&](HANDLE h) {
-        WaitForSingleObject(h, Remaining(start, kThreadEndWaitMs));
-        CloseHandle(h);
-    });
+    for (LibraryThread* node = list; node; node = node->pNext)
+        WaitForSingleObject(node->hThread, Remaining(start, kThreadGraceMs));
 
-    g_hLastVersionThread = NULL;
+    // Then those still in their wait on another window are terminated; any other goes on to
+    // its end, which takes no wait on anybody (a notice that left its send a moment ago is
+    // freeing its buffer). A thread that enters its wait late is terminated there. Nothing of
+    // the library may run once this returns: the controller unloads it next.
+    start = GetTickCount();
+    for (;;) {
+        HANDLE running = NULL;
+        for (LibraryThread* node = list; node; node = node->pNext) {
+            if (!IsRunning(node->hThread))
+                continue;
+            if (InterlockedCompareExchange(&node->state, kDoomed, kInWait) == kInWait)
+                TerminateThread(node->hThread, 0);
+            running = node->hThread;
+        }
+        const DWORD left = Remaining(start, kThreadEndWaitMs);
+        if (!running || left == 0)
+            break;
+        WaitForSingleObject(running, left < 20 ? left : 20);
+    }
+
     while (list) {
-        NoticeThread* node = list;
+        LibraryThread* node = list;
         list = list->pNext;
+        if (IsRunning(node->hThread)) {
+            // Still at work after all that: its node and its reference on the library stay, so
+            // that its code stays mapped until it ends.
+            CloseHandle(node->hThread);
+            continue;
+        }
+        // A terminated thread never dropped its reference on the library.
+        if (node->state == kDoomed)
+            FreeLibrary(g_hInstance);
+        CloseHandle(node->hThread);
         MkFree(node);
     }
     if (g_hNoticeCancel) {
@@ -190,33 +224,27 @@ void EndLibraryThreads() {
 
 namespace {
 
-// The version box's thread handle stays open until the next box or HookExit.
-void TrackVersionThread(HANDLE hThread) {
-    // A new box starts only after the previous one cleared g_hVersionThread: that thread is
-    // over or about to be.
-    if (g_hLastVersionThread) {
-        WaitForSingleObject(g_hLastVersionThread, kThreadEndWaitMs);
-        CloseHandle(g_hLastVersionThread);
-    }
-    g_hLastVersionThread = hThread;
-}
-
-DWORD WINAPI VersionBoxThread(LPVOID) {
+DWORD WINAPI VersionBoxThread(LPVOID param) {
+    LibraryThread* self = static_cast<LibraryThread*>(param);
     char* text = static_cast<char*>(MkAlloc(kVersionBufferBytes));
     if (text) {
         wsprintfA(text, kVersionText);
+        EnterWait(self);
         MessageBoxA(NULL, text, kVersionCaption, MB_OK | MB_ICONINFORMATION);
+        LeaveWait(self);
         MkFree(text);
     }
     g_hVersionThread = NULL;
+    FreeLibraryAndExitThread(g_hInstance, 0);
     return 0;
 }
 
-DWORD WINAPI InstalledNoticeThread(LPVOID) {
+DWORD WINAPI InstalledNoticeThread(LPVOID param) {
+    LibraryThread* self = static_cast<LibraryThread*>(param);
     HANDLE hCancel = NoticeCancelEvent();
     if (hCancel) {
         if (WaitForSingleObject(hCancel, kNoticeDelayMs) == WAIT_OBJECT_0)
-            return 0;
+            FreeLibraryAndExitThread(g_hInstance, 0);
     } else {
         Sleep(kNoticeDelayMs);
     }
@@ -230,14 +258,17 @@ DWORD WINAPI InstalledNoticeThread(LPVOID) {
         cds.cbData = static_cast<DWORD>(lstrlenA(request));
         cds.lpData = request;
         // The system copies the request into the receiver, so the buffer may go whether or
-        // not a hung mascot took it in time.
+        // not a hung mascot took it in time. One message: nothing to split.
         DWORD_PTR result;
+        EnterWait(self);
         SendMessageTimeoutA(g_hNoticeTarget, WM_COPYDATA, reinterpret_cast<WPARAM>(hController),
                             reinterpret_cast<LPARAM>(&cds), SMTO_ABORTIFHUNG, kNoticeSendMs,
                             &result);
+        LeaveWait(self);
         MkFree(request);
     }
     g_hNoticeThread = NULL;
+    FreeLibraryAndExitThread(g_hInstance, 0);
     return 0;
 }
 
@@ -245,13 +276,13 @@ DWORD WINAPI InstalledNoticeThread(LPVOID) {
 
 extern "C" int WINAPI MKShowVersion(void) {
     if (!g_hVersionThread) {
-        // Started suspended so that the handle is stored before the thread can clear it.
-        HANDLE hThread =
-            CreateThread(NULL, 0, VersionBoxThread, NULL, CREATE_SUSPENDED, &g_dwVersionThreadId);
-        g_hVersionThread = hThread;
-        if (hThread) {
-            TrackVersionThread(hThread);
-            ResumeThread(hThread);
+        DWORD id;
+        LibraryThread* started = StartTrackedThread(VersionBoxThread, &id);
+        if (started) {
+            g_dwVersionThreadId = id;
+            g_hVersionThread = started->hThread;
+            TrackThread(started);
+            ResumeThread(started->hThread);
         }
     }
     return 0;
@@ -260,11 +291,11 @@ extern "C" int WINAPI MKShowVersion(void) {
 extern "C" int WINAPI MKShowMKIOK(HWND hWnd) {
     g_hNoticeTarget = hWnd;
     NoticeCancelEvent();  // before the thread waits on it
-    HANDLE hThread = CreateThread(NULL, 0, InstalledNoticeThread, NULL, CREATE_SUSPENDED, NULL);
-    g_hNoticeThread = hThread;
-    if (hThread) {
-        TrackNoticeThread(hThread);
-        ResumeThread(hThread);
+    LibraryThread* started = StartTrackedThread(InstalledNoticeThread, NULL);
+    if (started) {
+        g_hNoticeThread = started->hThread;
+        TrackThread(started);
+        ResumeThread(started->hThread);
     }
     return 0;
 }

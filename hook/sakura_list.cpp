@@ -67,33 +67,48 @@ int SakuraParseDecimal(const unsigned char* text, unsigned length) {
     return static_cast<int>(value);
 }
 
-int SakuraListFindHwnd(const unsigned char* data, unsigned size, int n) {
-    if (n < 1 || size <= 4)
-        return 0;
-    const unsigned end = FindByte(data, 4, size, 0);
-    int count = 0;
-    unsigned pos = 4;
-    while (pos < end) {
+void SakuraListBegin(const unsigned char* data, unsigned size, MkSakuraCursor* cursor) {
+    cursor->pos = 4;
+    cursor->end = size <= 4 ? 4 : FindByte(data, 4, size, 0);
+}
+
+bool SakuraListNextHwnd(const unsigned char* data, MkSakuraCursor* cursor, int* value) {
+    const unsigned end = cursor->end;
+    while (cursor->pos < end) {
+        const unsigned pos = cursor->pos;
         const unsigned soh = FindByte(data, pos, end, 0x01);
-        if (soh == end)
-            return 0;
-        const unsigned cr = FindByte(data, soh + 1, end, 0x0D);
-        if (cr == end)
-            return 0;
+        const unsigned cr = soh == end ? end : FindByte(data, soh + 1, end, 0x0D);
+        if (cr == end) {
+            cursor->pos = end;  // no more entries, or an unfinished one: the list ends
+            return false;
+        }
+        cursor->pos = cr + 2;
         // Only a "." of this entry, before its 0x01, starts the key.
         const unsigned dot = FindByte(data, pos, soh, '.');
-        if (dot != soh) {
-            const unsigned key = dot + 1;
-            const unsigned keyLength = soh - key;
-            const unsigned value = soh + 1;
-            const unsigned valueLength = cr - value;
-            if (keyLength <= MK_SAKURA_KEY_MAX && valueLength <= MK_SAKURA_VALUE_MAX &&
-                KeyHasHwnd(data + key, keyLength)) {
-                if (++count == n)
-                    return SakuraParseDecimal(data + value, valueLength);
-            }
+        if (dot == soh)
+            continue;
+        const unsigned key = dot + 1;
+        const unsigned keyLength = soh - key;
+        const unsigned valueLength = cr - (soh + 1);
+        if (keyLength <= MK_SAKURA_KEY_MAX && valueLength <= MK_SAKURA_VALUE_MAX &&
+            KeyHasHwnd(data + key, keyLength)) {
+            *value = SakuraParseDecimal(data + soh + 1, valueLength);
+            return true;
         }
-        pos = cr + 2;
+    }
+    return false;
+}
+
+int SakuraListFindWindow(const unsigned char* data, unsigned size, int maxEntries,
+                         bool (*belongs)(int window, void* context), void* context) {
+    MkSakuraCursor cursor;
+    SakuraListBegin(data, size, &cursor);
+    int window;
+    for (int tried = 0; tried < maxEntries && SakuraListNextHwnd(data, &cursor, &window); ++tried) {
+        if (window == 0)
+            return 0;
+        if (belongs(window, context))
+            return window;
     }
     return 0;
 }

@@ -10,10 +10,6 @@
 #define MK_SAKURA_KEY_MAX 19
 #define MK_SAKURA_VALUE_MAX 10
 
-// The number held by the n-th entry (counting from 1) whose key contains "hwnd", read from
-// the `size` bytes at `data`; 0 when there are fewer such entries, when n is below 1, or when
-// that entry's value is not a number.
-//
 // The memory belongs to another program and may hold anything, so nothing outside
 // data[0..size) is ever read. Entries that break the format are skipped, not guessed at:
 //   - a key longer than MK_SAKURA_KEY_MAX bytes, or a value longer than MK_SAKURA_VALUE_MAX
@@ -22,7 +18,22 @@
 //   - an entry with no "." before its 0x01 has no key and is skipped;
 //   - an entry with no 0x0D after its 0x01 is unfinished and ends the list;
 //   - without a zero byte the text ends with the data.
-int SakuraListFindHwnd(const unsigned char* data, unsigned size, int n);
+//
+// The list is walked once, entry by entry in its order: a cursor starts at the text and each
+// step yields the value of the next entry whose key contains "hwnd".
+struct MkSakuraCursor {
+    unsigned pos;  // where the next entry begins
+    unsigned end;  // the first zero byte from byte 4 on, or `size`
+};
+void SakuraListBegin(const unsigned char* data, unsigned size, MkSakuraCursor* cursor);
+// The next "hwnd" entry's number into `*value`; false when the list has no more of them.
+bool SakuraListNextHwnd(const unsigned char* data, MkSakuraCursor* cursor, int* value);
+
+// The first window the list names, in its order, that `belongs` accepts: at most
+// `maxEntries` "hwnd" entries are tried, and an entry whose value is 0 (no window) ends the
+// search without a result. 0 when none is accepted.
+int SakuraListFindWindow(const unsigned char* data, unsigned size, int maxEntries,
+                         bool (*belongs)(int window, void* context), void* context);
 
 // One region of the mapped view as the system describes it: the fields that decide whether
 // its pages can be read.

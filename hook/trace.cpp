@@ -29,6 +29,15 @@ bool TraceSwitchedOn() {
     return g_bTraceOn;
 }
 
+DWORD MicrosSince(const LARGE_INTEGER* start) {
+    LARGE_INTEGER end, frequency;
+    QueryPerformanceCounter(&end);
+    QueryPerformanceFrequency(&frequency);
+    if (frequency.QuadPart <= 0)
+        return 0;
+    return static_cast<DWORD>((end.QuadPart - start->QuadPart) * 1000000 / frequency.QuadPart);
+}
+
 }  // namespace
 
 void TraceBegin(MkTrace* trace, const char* message) {
@@ -36,28 +45,45 @@ void TraceBegin(MkTrace* trace, const char* message) {
     trace->message = message;
     trace->className = "";
     trace->image = "-";
+    trace->note = NULL;
     if (trace->on)
         QueryPerformanceCounter(&trace->start);
 }
 
-void TraceEnd(MkTrace* trace, const char* decision, int arg) {
+void TraceEnd(const MkTrace* trace, const char* decision, int arg) {
     if (!trace->on)
         return;
-    LARGE_INTEGER end, frequency;
-    QueryPerformanceCounter(&end);
-    QueryPerformanceFrequency(&frequency);
-    DWORD micros = 0;
-    if (frequency.QuadPart > 0)
-        micros = static_cast<DWORD>((end.QuadPart - trace->start.QuadPart) * 1000000 /
-                                    frequency.QuadPart);
+    const DWORD micros = MicrosSince(&trace->start);
     char* what = static_cast<char*>(MkAlloc(kLineBytes));
     char* line = static_cast<char*>(MkAlloc(kLineBytes * 2));
     if (what && line) {
         wsprintfA(what, decision, arg);
-        wsprintfA(line, "mkhook: %s class=%.64s image=%s: %.200s (%lu us)", trace->message,
-                  trace->className, trace->image, what, micros);
+        wsprintfA(line, "mkhook: %s class=%.64s image=%s: %.200s%s%.300s (%lu us)", trace->message,
+                  trace->className, trace->image, what, trace->note ? "; " : "",
+                  trace->note ? trace->note : "", micros);
         OutputDebugStringA(line);
     }
     MkFree(line);
     MkFree(what);
+}
+
+void TraceImage(MkTrace* trace, const MkImage* image) {
+    if (trace->on)
+        trace->image = !image              ? "not found"
+                       : image->firstKind  ? MK_HOST_IMAGE_SAKURA "|" MK_HOST_IMAGE_EMBRYO
+                       : image->secondKind ? MK_HOST_IMAGE_SSP
+                                           : "none";
+}
+
+void TraceImageRead(const MkTrace* trace, const char* path, const LARGE_INTEGER* start) {
+    if (!trace->on)
+        return;
+    char* line = static_cast<char*>(MkAlloc(kLineBytes));
+    if (line) {
+        wsprintfA(line,
+                  "mkhook: the image of this process, read once for its life: %.260s (%lu us)",
+                  path, MicrosSince(start));
+        OutputDebugStringA(line);
+    }
+    MkFree(line);
 }

@@ -23,9 +23,10 @@ extern "C" {
    Returns the WH_CALLWNDPROC hook handle, NULL if it could not be installed. */
 HHOOK WINAPI HookStart(DWORD dwThreadId, DWORD dwReserved);
 
-/* Ends the version box and any pending plug-in-installed notice (asked first; those that do
-   not end within 2 s in all are terminated), closes "MKP", destroys the held menu and removes
-   both hooks. Returns 0. The library must not be used afterwards. */
+/* Removes both hooks, then ends the version box and any pending plug-in-installed notice
+   (asked first; those still waiting on a window after 2 s in all are terminated there),
+   closes "MKP" and destroys the held menu. Returns 0. The library must not be used
+   afterwards. */
 int WINAPI HookExit(void);
 
 /* Sends WM_USER+1 to the controller's window. 0, or -1 when no such window exists. */

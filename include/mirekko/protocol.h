@@ -38,8 +38,11 @@
  * MK_WM_DROPFILE  (WM_USER+4) a file dropped on the mascot: wParam = mascot window. The file's
  *                 path (ANSI code page) is the window's title at that moment, set just before;
  *                 lParam points at the path in the host's memory and is of no use elsewhere.
- *                 Set the title back to MK_CONTROLLER_TITLE afterwards. The title and this
- *                 message together get 5 s before the host goes on without the answer. */
+ *                 Set the title back to MK_CONTROLLER_TITLE afterwards. A thread of the
+ *                 library sets the title and sends this message, without a time limit, so
+ *                 that the two always arrive together; the host's own thread waits for them
+ *                 at most 5 s and then goes on, and a controller that was slow still gets
+ *                 both when it serves again. */
 #define MK_WM_COMMAND (0x0400 + 0)
 #define MK_WM_REFRESH (0x0400 + 1)
 #define MK_WM_GETMENU (0x0400 + 2)

@@ -7,7 +7,14 @@
 //              [--null-popup]
 // Commands (one per line): start [ID] | exit | hookexit | refresh | inrefresh | getversion |
 //   showversion | mkiok HWND|sink | threads | mutex | title | destroywindow | createwindow |
-//   hang MS | echo TEXT
+//   hang MS | stallaftertitle MS [once] | speakondrop 0|1 | echo TEXT
+//
+// `stallaftertitle` makes the controller stop serving its windows for MS milliseconds right
+// after it took a dropped file's path as its title, before the WM_USER+4 that follows (a long
+// job, as a real controller may start one); with `once`, only after the next such title.
+// Under Wine the title arrives as WM_SETTEXT, which is where the stall happens (on Windows,
+// setting another process's window title sends no message). `speakondrop 1` has the mascot
+// speak (an SSTP request to the drop's mascot window) while WM_USER+4 is being handled.
 #include <windows.h>
 
 #include <cstdlib>
@@ -41,6 +48,9 @@ HWND g_commands;    // receives the stdin lines; also the sink for requests sent
 HMENU g_popup;      // the suite's pop-up, handed out for every WM_USER+3
 HMENU g_lastMenu;   // the latest menu handed over for WM_USER+2; the library owns it
 bool g_nullPopup;
+DWORD g_stallAfterTitleMs;
+bool g_stallOnce;
+bool g_speakOnDrop;
 std::string g_plugin;
 std::map<unsigned, std::string> g_switches = {
     {1000, "/MEMSTATUS"}, {1001, "/1"}, {1002, "/SETTING"}};
@@ -119,11 +129,37 @@ LRESULT CALLBACK ControllerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             Out(Format("WM_USER+3 menu=%ld", H(m)));
             return reinterpret_cast<LRESULT>(m);
         }
+        case WM_SETTEXT: {
+            LRESULT r = DefWindowProcA(hwnd, msg, wp, lp);
+            const char* text = reinterpret_cast<const char*>(lp);
+            if (g_stallAfterTitleMs && text && lstrcmpA(text, MK_CONTROLLER_TITLE) != 0) {
+                DWORD ms = g_stallAfterTitleMs;
+                if (g_stallOnce)
+                    g_stallAfterTitleMs = 0;
+                Out(Format("STALL ms=%lu title=", ms) + SjisToUtf8(text));
+                Sleep(ms);
+                Out("SERVING");
+            }
+            return r;
+        }
         case MK_WM_DROPFILE: {
             char title[1024] = "";
             GetWindowTextA(hwnd, title, sizeof title);
             Out(Format("WM_USER+4 wParam=%ld title=", static_cast<long>(wp)) + SjisToUtf8(title));
             SetWindowTextA(hwnd, MK_CONTROLLER_TITLE);
+            if (g_speakOnDrop) {
+                // The mascot's thread is the one that sent this drop's news: it must still
+                // take the request.
+                static const char kScript[] =
+                    "SEND SSTP/1.4\r\nSender: mkctl\r\nScript: \\h\\s0drop\\e\r\nCharset: "
+                    "Shift_JIS";
+                COPYDATASTRUCT cds = {MK_SSTP_COPYDATA_ID, sizeof kScript - 1,
+                                      const_cast<char*>(kScript)};
+                LRESULT r =
+                    SendMessageA(reinterpret_cast<HWND>(wp), WM_COPYDATA,
+                                 reinterpret_cast<WPARAM>(hwnd), reinterpret_cast<LPARAM>(&cds));
+                Out(Format("SPOKE result=%ld", static_cast<long>(r)));
+            }
             // What a controller does with the path: open the file by the title's bytes.
             HANDLE file = CreateFileA(title, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                       nullptr, OPEN_EXISTING, 0, nullptr);
@@ -232,6 +268,13 @@ void RunCommand(std::string line) {
         Out(Format("HANG ms=%lu", ms));
         Sleep(ms);
         Out("RESUMED");
+    } else if (cmd == "stallaftertitle") {
+        g_stallAfterTitleMs = strtoul(NextWord(line).c_str(), nullptr, 10);
+        g_stallOnce = NextWord(line) == "once";
+        Out(Format("STALLAFTERTITLE ms=%lu once=%d", g_stallAfterTitleMs, g_stallOnce ? 1 : 0));
+    } else if (cmd == "speakondrop") {
+        g_speakOnDrop = NextWord(line) == "1";
+        Out(Format("SPEAKONDROP %d", g_speakOnDrop ? 1 : 0));
     } else if (cmd == "destroywindow") {
         if (g_controller)
             DestroyWindow(g_controller);

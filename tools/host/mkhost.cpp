@@ -37,6 +37,10 @@
 //   image                  print the executable name the process snapshot reports for it
 //   settle                 wait (at most 10 s) until no thread that began in mkhook.dll is
 //                          left, then print "SETTLED threads=N mkhook=0|1"
+//   heap                   print the bytes in use in the process heap ("HEAP busy=N"), where
+//                          the hook library takes its buffers
+//   hang MS                stop serving every window of the main thread for MS milliseconds,
+//                          as a host that deadlocks ("HANG ms=MS", later "RESUMED")
 //   quit                   end (also at the end of input)
 #include <windows.h>
 #include <shellapi.h>
@@ -422,6 +426,21 @@ void RunCommand(const std::string& line) {
                 GlobalFree(h);
             Out("ERROR drop not posted");
         }
+    } else if (cmd == "heap") {
+        HANDLE heap = GetProcessHeap();
+        PROCESS_HEAP_ENTRY entry = {};
+        unsigned long busy = 0;
+        HeapLock(heap);
+        while (HeapWalk(heap, &entry))
+            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY)
+                busy += static_cast<unsigned long>(entry.cbData);
+        HeapUnlock(heap);
+        Out(Format("HEAP busy=%lu", busy));
+    } else if (cmd == "hang") {
+        DWORD ms = strtoul(NextWord(rest).c_str(), nullptr, 10);
+        Out(Format("HANG ms=%lu", ms));
+        Sleep(ms);
+        Out("RESUMED");
     } else if (cmd == "hooked") {
         WaitForHookLibrary();
     } else if (cmd == "hookcode") {

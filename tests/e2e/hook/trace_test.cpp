@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "host_fixture.h"
+#include "text.h"
 
 using namespace mk::test;
 
@@ -45,6 +46,25 @@ TEST(Trace, SaysWhatTheHookDecidedOnlyWhileSwitchedOn) {
         host.Do("initmenu");
         host.Do("drop C:\\traced.txt");
         host.Do("drop tputil C:\\elsewhere.txt");
+        // A name the code page cannot write: a file that has a short name goes by it; one
+        // that has none (as on volumes without 8.3 names) reaches the controller with "?".
+        wchar_t dir[MAX_PATH] = L"";
+        GetTempPathW(MAX_PATH, dir);
+        const std::wstring korean = std::wstring(dir) + L"추적.txt";
+        HANDLE file =
+            CreateFileW(korean.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        CloseHandle(file);
+        host.Do("drop " + mk::tools::WideToUtf8(korean));
+        DeleteFileW(korean.c_str());
+        host.Do("drop C:\\없는 파일.txt");
+        // A controller that stalls after the title: the host's line says it went on, the
+        // worker's line later how the exchange ended.
+        ASSERT_FALSE(ctl.Ask("stallaftertitle 6000 once", "STALLAFTERTITLE").empty());
+        host.Do("drop C:\\stalled.txt");
+        ASSERT_TRUE(ctl.child->Expect(
+            "WM_USER+4 wParam=" + std::to_string(host.tmainform) + " title=C:\\stalled.txt",
+            nullptr, 30000));
         auto lines = TraceLines(*trace, 1000);
         for (const auto& line : lines)
             std::printf("%s\n", line.c_str());
@@ -59,6 +79,23 @@ TEST(Trace, SaysWhatTheHookDecidedOnlyWhileSwitchedOn) {
                                         "WM_DROPFILES class=TPUtilWindow image=-: not a host "
                                         "window class ("}))
             << testing::PrintToString(lines);
+        EXPECT_TRUE(AnyContains(lines, {pid, "WM_DROPFILES class=Tmainform",
+                                        ": forwarded; sent by its short name, the code page "
+                                        "cannot write the long one ("}))
+            << testing::PrintToString(lines);
+        EXPECT_TRUE(AnyContains(lines, {pid, "WM_DROPFILES class=Tmainform",
+                                        ": forwarded; the code page cannot write the name and "
+                                        "the file has no short name"}))
+            << testing::PrintToString(lines);
+        EXPECT_TRUE(AnyContains(lines, {pid, "controller slow: the host went on after 5 s"}))
+            << testing::PrintToString(lines);
+        EXPECT_TRUE(AnyContains(lines, {pid, "controller slow: forwarded after "}))
+            << testing::PrintToString(lines);
+        // The image was read for the first handled message, and only then.
+        int image_reads = 0;
+        for (const auto& line : lines)
+            image_reads += line.find("the image of this process, read once") != std::string::npos;
+        EXPECT_EQ(image_reads, 1) << testing::PrintToString(lines);
         EXPECT_EQ(trace->CloseAndWait(), 0u);
         EXPECT_TRUE(trace->Expect("mktrace: trace off", nullptr, 5000));
     }
@@ -73,7 +110,8 @@ TEST(Trace, SaysWhatTheHookDecidedOnlyWhileSwitchedOn) {
         EXPECT_TRUE(TraceLines(*listener, 1000).empty());
         EXPECT_EQ(listener->CloseAndWait(), 0u);
     }
-    // The host went on as usual: both drops were forwarded.
-    EXPECT_EQ(WithPrefix(ControllerLines(ctl), "WM_USER+4 ").size(), 2u);
+    // The host went on as usual: every drop on its main window was forwarded.
+    ControllerLines(ctl);
+    EXPECT_EQ(WithPrefix(ctl.child->All(), "WM_USER+4 ").size(), 5u);
     EXPECT_TRUE(host.Quit());
 }

@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
+
+#include "sakura_list_reference.h"
 
 namespace {
 
@@ -20,8 +23,21 @@ std::vector<unsigned char> Image(const std::string& text, size_t size = 0) {
     return image;
 }
 
+// Every "hwnd" value of the list, in its order, as one walk yields them.
+std::vector<int> Walk(const unsigned char* data, unsigned size) {
+    std::vector<int> values;
+    MkSakuraCursor cursor;
+    SakuraListBegin(data, size, &cursor);
+    int value;
+    while (SakuraListNextHwnd(data, &cursor, &value))
+        values.push_back(value);
+    return values;
+}
+
+// The n-th value (from 1) of the walk, 0 beyond its end.
 int Find(const std::vector<unsigned char>& image, int n) {
-    return SakuraListFindHwnd(image.data(), static_cast<unsigned>(image.size()), n);
+    auto values = Walk(image.data(), static_cast<unsigned>(image.size()));
+    return n >= 1 && n <= static_cast<int>(values.size()) ? values[n - 1] : 0;
 }
 
 TEST(SakuraList, CountsOnlyEntriesWhoseKeyContainsHwnd) {
@@ -131,7 +147,7 @@ TEST(SakuraList, ListEndsAtZeroByteAtMissingCrOrAtTheEndOfTheData) {
               7);
     // Data shorter than the four-byte header, or exactly the header.
     EXPECT_EQ(Find(Image("", 4), 1), 0);
-    EXPECT_EQ(SakuraListFindHwnd(nullptr, 0, 1), 0);
+    EXPECT_TRUE(Walk(nullptr, 0).empty());
 }
 
 TEST(SakuraList, StaysInsideDataWithoutAnyZeroByte) {
@@ -175,6 +191,105 @@ TEST(SakuraList, CopiesOnlyCommittedReadablePagesFromTheStart) {
     // No records, or a record of no size, read nothing further.
     EXPECT_EQ(bytes({}), 0u);
     EXPECT_EQ(bytes({{kCommit, 4, 0}, {kCommit, 4, 4096}}), 0u);
+}
+
+// Lists made of what the host writes and of what breaks the format, in random order.
+std::string RandomList(std::mt19937& rng, std::vector<int>* values) {
+    std::string text;
+    const int entries = static_cast<int>(rng() % 40);
+    for (int e = 0; e < entries; ++e) {
+        const int value = static_cast<int>(rng() % 50);  // small, so that lists repeat them
+        values->push_back(value);
+        const std::string v = std::to_string(value);
+        switch (rng() % 9) {
+            case 0:
+                text += "1.name\x01mkhost\r\n";
+                break;
+            case 1:
+                text += "1.aaaaaaaaaaaaaaaahwnd\x01" + v + "\r\n";  // key of 20 bytes
+                break;
+            case 2:
+                text += "1.hwnd\x01" + v + "0000000000\r\n";  // value of 11 characters or more
+                break;
+            case 3:
+                text += "nodot_hwnd\x01" + v + "\r\n";
+                break;
+            case 4:
+                text += "2.kerohwnd\x01 " + v + "x\r\n";
+                break;
+            case 5:
+                text += "3.hwnd\x01none\r\n";  // reads as 0
+                break;
+            default:
+                text += "0.hwnd\x01" + v + "\r\n";
+                break;
+        }
+    }
+    switch (rng() % 4) {
+        case 0:
+            text +=
+                "0.hwnd\x01"
+                "12";  // unfinished last entry
+            break;
+        case 1:
+            text += std::string(1, '\0') +
+                    "0.hwnd\x01"
+                    "7\r\n";  // after the end
+            break;
+        default:
+            break;
+    }
+    return text;
+}
+
+TEST(SakuraList, WalkFindsTheWindowTheSearchOneEntryAtATimeFound) {
+    std::mt19937 rng(20261208);
+    for (int round = 0; round < 3000; ++round) {
+        std::vector<int> values;
+        std::string text = RandomList(rng, &values);
+        // Sometimes without a zero byte, cut anywhere.
+        auto image = rng() % 5 == 0 ? Image(text, 4 + rng() % (text.size() + 1)) : Image(text);
+        const unsigned size = static_cast<unsigned>(image.size());
+        auto walked = Walk(image.data(), size);
+        for (int n = 1; n <= static_cast<int>(walked.size()) + 1; ++n)
+            ASSERT_EQ(Find(image, n), mk::reference::NthHwnd(image.data(), size, n))
+                << "round " << round << " n=" << n;
+        // The process's windows: a random few of the values written.
+        const int mine = values.empty() ? 1 : values[rng() % values.size()];
+        auto belongs = [](int window, void* context) {
+            return window % 7 == *static_cast<int*>(context) % 7;
+        };
+        int context = mine;
+        EXPECT_EQ(SakuraListFindWindow(image.data(), size, 999, belongs, &context),
+                  mk::reference::FindWindow(image.data(), size,
+                                            [&](int window) { return belongs(window, &context); }))
+            << "round " << round;
+    }
+}
+
+TEST(SakuraList, WindowSearchTriesAtMost999EntriesAndStopsAtAZeroValue) {
+    std::string text;
+    for (int i = 1; i <= 1000; ++i)
+        text += "0.hwnd\x01" + std::to_string(i) + "\r\n";
+    auto image = Image(text);
+    const unsigned size = static_cast<unsigned>(image.size());
+    auto is = [](int window, void* context) { return window == *static_cast<int*>(context); };
+    int wanted = 999;
+    EXPECT_EQ(SakuraListFindWindow(image.data(), size, 999, is, &wanted), 999);
+    wanted = 1000;
+    EXPECT_EQ(SakuraListFindWindow(image.data(), size, 999, is, &wanted), 0);
+    // A value that is no window ends the search, also when a later entry would belong.
+    auto stops = Image(
+        "0.hwnd\x01"
+        "5\r\n"
+        "0.hwnd\x01"
+        "0\r\n"
+        "0.hwnd\x01"
+        "9\r\n");
+    wanted = 9;
+    EXPECT_EQ(
+        SakuraListFindWindow(stops.data(), static_cast<unsigned>(stops.size()), 999, is, &wanted),
+        0);
 }
 
 }  // namespace
