@@ -17,25 +17,14 @@
 #include <cstdlib>
 #include <vector>
 
+#include "bench_hooks.h"
 #include "mirekko/mkhook.h"
+
+using namespace mk::bench;
 
 namespace {
 
 // The exports as the library declares them; the pass-through library exports the same two.
-using HookStartFn = decltype(&HookStart);
-using HookExitFn = decltype(&HookExit);
-
-struct Library {
-    const char* name;
-    HMODULE module = nullptr;
-    HookStartFn start = nullptr;
-    HookExitFn exit = nullptr;
-};
-
-template <typename Fn>
-Fn Export(HMODULE module, const char* name) {
-    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
 
 const UINT kProbe = WM_APP + 7;
 HWND g_plain;  // a window of a class no hook library cares about
@@ -45,23 +34,6 @@ LRESULT CALLBACK BenchProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     if (msg == kProbe || msg == WM_COMMAND)
         return 0;
     return DefWindowProcA(hwnd, msg, wp, lp);
-}
-
-double Now() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-void Pump() {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
-        DispatchMessageA(&msg);
 }
 
 // Nanoseconds per message.
@@ -81,11 +53,6 @@ double Posted(HWND hwnd, UINT message, WPARAM wParam, int n) {
             DispatchMessageA(&msg);
     }
     return (Now() - t0) * 1e9 / n;
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 }  // namespace
@@ -111,16 +78,10 @@ int main(int argc, char** argv) {
         CreateWindowExA(0, "BenchOther", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, inst, nullptr);
 
     Library libs[2];
-    libs[0].name = "mkhook.dll";
-    libs[1].name = "mkbench_passthru.dll";
-    for (auto& lib : libs) {
-        lib.module = LoadLibraryA(lib.name);
-        if (lib.module) {
-            lib.start = Export<HookStartFn>(lib.module, "HookStart");
-            lib.exit = Export<HookExitFn>(lib.module, "HookExit");
-        }
-        if (!lib.start || !lib.exit) {
-            fprintf(stderr, "hook_bench: cannot load %s\n", lib.name);
+    const char* names_of_libs[2] = {"mkhook.dll", "mkbench_passthru.dll"};
+    for (int k = 0; k < 2; ++k) {
+        if (!libs[k].Load(names_of_libs[k])) {
+            fprintf(stderr, "hook_bench: cannot load %s\n", names_of_libs[k]);
             return 1;
         }
     }

@@ -27,35 +27,14 @@
 #include <string>
 #include <vector>
 
+#include "bench_hooks.h"
 #include "mirekko/mkhook.h"
+
+using namespace mk::bench;
 
 namespace {
 
-using HookStartFn = decltype(&HookStart);
-using HookExitFn = decltype(&HookExit);
-
 const char kAckEvent[] = "MkHostBenchAck";
-
-template <typename Fn>
-Fn Export(HMODULE module, const char* name) {
-    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
-
-double Now() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
 
 // ---- the controller ----------------------------------------------------------------------
 
@@ -108,13 +87,6 @@ int RunController() {
 
 // ---- a host ------------------------------------------------------------------------------
 
-struct Library {
-    const char* name;
-    HMODULE module = nullptr;
-    HookStartFn start = nullptr;
-    HookExitFn exit = nullptr;
-};
-
 LRESULT CALLBACK HostProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     if (msg == WM_DROPFILES) {
         DragFinish(reinterpret_cast<HDROP>(wp));
@@ -129,12 +101,6 @@ HWND g_main, g_util;
 HMENU g_menu;
 HANDLE g_hostAck;
 const char kDropPath[] = "C:\\mirekko\\plugin.mkp";
-
-void Pump() {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
-        DispatchMessageA(&msg);
-}
 
 HGLOBAL MakeDrop() {
     static const wchar_t path[] = L"C:\\mirekko\\plugin.mkp\0";
@@ -232,18 +198,10 @@ int RunHost(const std::string& bin, int rounds, int n) {
 
     const int kinds = ssp ? 2 : 3;
     Library libs[3];
-    libs[0].name = "mkhook.dll";
-    libs[1].name = "mkbench_least.dll";
-    libs[2].name = "mkbench_least_sync.dll";
+    const char* names[3] = {"mkhook.dll", "mkbench_least.dll", "mkbench_least_sync.dll"};
     for (int k = 0; k < kinds; ++k) {
-        Library& lib = libs[k];
-        lib.module = LoadLibraryA((bin + "\\" + lib.name).c_str());
-        if (lib.module) {
-            lib.start = Export<HookStartFn>(lib.module, "HookStart");
-            lib.exit = Export<HookExitFn>(lib.module, "HookExit");
-        }
-        if (!lib.start || !lib.exit) {
-            fprintf(stderr, "host_bench: cannot load %s\n", lib.name);
+        if (!libs[k].Load(names[k], (bin + "\\" + names[k]).c_str())) {
+            fprintf(stderr, "host_bench: cannot load %s\n", names[k]);
             return 1;
         }
     }
