@@ -179,7 +179,7 @@ int wmain(int argc, wchar_t** argv) {
     ctl.Wait("HookStart result=");
     std::string cready = ctl.Wait("READY ");
     long controller = FieldLong(cready, "hwnd");
-    // The system maps the library into the host on one of its next messages.
+    // Wine maps the library into the host on one of its later messages; wait for it.
     host.Send("hooked");
     Check(Field(host.Wait("HOOKED "), "mkhook") == "1", "mkhook.dll runs inside the host");
 

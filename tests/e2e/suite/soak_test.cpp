@@ -41,7 +41,7 @@ TEST(Soak, FiveHundredCommandsAndTwoHundredDropsReachTheControllerExactlyOnce) {
         Running host = Running::Start(plan.exe);
         ASSERT_TRUE(host.ok());
         long mascot = host.Get("tmainform");
-        // The system maps the library into a new process only on a later message.
+        // Wine maps the library into a new process only on one of its later messages.
         ASSERT_EQ(Field(host.Ask("hooked", "HOOKED "), "mkhook"), "1");
         std::vector<std::pair<unsigned, unsigned>> sent;  // id, high word
         for (int i = 0; i < plan.commands; ++i) {
