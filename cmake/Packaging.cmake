@@ -61,3 +61,13 @@ add_test(NAME release.reproducible
         -G ${CMAKE_GENERATOR} --toolchain ${CMAKE_TOOLCHAIN_FILE}
         -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE} -DMK_BUILD_TESTS=OFF)
 set_tests_properties(release.reproducible PROPERTIES TIMEOUT 900)
+
+# The PE rules Windows' binary analysers check, and ramtidy's manifest.
+add_test(NAME mkhook.hardening
+    COMMAND ${MK_PYTHON} ${CMAKE_SOURCE_DIR}/cmake/pe_check.py hardening $<TARGET_FILE:mkhook>)
+add_test(NAME ramtidy.hardening
+    COMMAND ${MK_PYTHON} ${CMAKE_SOURCE_DIR}/cmake/pe_check.py hardening $<TARGET_FILE:ramtidy>
+        --stack-protector)
+add_test(NAME ramtidy.manifest
+    COMMAND ${MK_PYTHON} ${CMAKE_SOURCE_DIR}/cmake/pe_check.py manifest $<TARGET_FILE:ramtidy>
+        --version ${RAMTIDY_VERSION})
