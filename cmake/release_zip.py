@@ -21,8 +21,9 @@ EARLIEST = (1980, 1, 1, 0, 0, 0)
 def entry_time(epoch):
     if epoch == '':
         return EARLIEST
-    # Zip times carry no zone: UTC, so that the bytes do not depend on the machine's zone.
-    t = time.gmtime(int(epoch))[:6]
+    # Zip times carry no zone: UTC, so that the bytes do not depend on the machine's zone. They
+    # count seconds in twos: an odd second is the even one before it.
+    t = time.gmtime(int(epoch) // 2 * 2)[:6]
     return max(t, EARLIEST)
 
 
