@@ -1,7 +1,5 @@
 #include "Forms.h"
 
-#include <commctrl.h>
-
 #include <algorithm>
 #include <vector>
 
@@ -632,13 +630,8 @@ LRESULT CALLBACK Label::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 
 bool Button::CreateButton(Form& form, int id, const wchar_t* caption, DWORD style, double left,
                           double top, double width, double height) {
-    // The buttons of Common Controls 6, which the manifest asks for (the Windows 2000 look
-    // otherwise); registering them is a no-op after the first time.
-    static bool registered = [] {
-        INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_STANDARD_CLASSES};
-        return InitCommonControlsEx(&icc) != FALSE;
-    }();
-    (void)registered;
+    // The manifest redirects the class BUTTON to Common Controls 6: the system loads that
+    // comctl32.dll when the first button is made, so the forms without buttons never load it.
     Attach(form);
     left_ = left;
     top_ = top;

@@ -299,9 +299,11 @@ void CloseDialog(Dialog& d) {
     EXPECT_EQ(d.child->Wait(), 0u);
 }
 
-// The manifest at work: the window is per-monitor DPI aware, and the buttons come from
-// Common Controls 6 (the side-by-side comctl32.dll, not the one in the system directory).
-void ExpectManifestInEffect(HWND form, DWORD pid) {
+// The manifest at work: the window is per-monitor DPI aware (Wine 8 reports that of every
+// window, manifest or not), and the buttons come from Common Controls 6: the side-by-side
+// comctl32.dll, which the system loads for the first button, not the one in the system
+// directory.
+void ExpectPerMonitorAware(HWND form) {
     HMODULE user32 = GetModuleHandleW(L"user32.dll");
     auto context_of = reinterpret_cast<HANDLE(WINAPI*)(HWND)>(
         reinterpret_cast<void (*)()>(GetProcAddress(user32, "GetWindowDpiAwarenessContext")));
@@ -310,6 +312,9 @@ void ExpectManifestInEffect(HWND form, DWORD pid) {
     if (context_of && awareness_of) {
         EXPECT_EQ(awareness_of(context_of(form)), 2) << "the window is not per-monitor aware";
     }
+}
+
+void ExpectCommonControls6(DWORD pid) {
     std::wstring comctl;
     HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid);
     MODULEENTRY32W m = {};
@@ -346,7 +351,7 @@ TEST(RamtidyDpi, WindowsAreLaidOutInTwipsAtThePrefixDpi) {
         ASSERT_TRUE(run.WaitFor("0"));
         StatusWindow w = FindStatusWindow(run.child()->pid());
         ASSERT_TRUE(w.form && w.picture && w.label);
-        ExpectManifestInEffect(w.form, run.child()->pid());
+        ExpectPerMonitorAware(w.form);
         ExpectStatusLayout(w, *l);
         ExpectLabelFont(w.label, dpi);
         run.Go();
@@ -355,6 +360,8 @@ TEST(RamtidyDpi, WindowsAreLaidOutInTwipsAtThePrefixDpi) {
 
     Dialog d = OpenDialog(sink);
     ASSERT_TRUE(d.form && d.check && d.button);
+    ExpectPerMonitorAware(d.form);
+    ExpectCommonControls6(d.child->pid());
     EXPECT_TRUE(Same("the dialog's client area", ClientSize(d.form), l->dialog_client));
     EXPECT_TRUE(Same("Check1", ChildRect(d.check), l->check));
     EXPECT_TRUE(Same("Command1", ChildRect(d.button), l->button));
