@@ -1,11 +1,22 @@
 # The release package: the files laid out as the controller expects them.
 #   mkhook.dll                    next to the controller
 #   mkplugin/Memory/ramtidy.exe   the memory-cleaner plug-in
-#   INSTALL.txt                   installation and the plug-in's saved setting
+#   INSTALL.txt                   installation, removal and the plug-in's saved setting
 # Version numbers come from hook/version.h and mkplugin/Memory/version.h (cmake/Version.cmake);
 # the package is named after the library's major, minor and patch numbers.
-set(MK_PACKAGE_VERSION ${MKHOOK_VERSION_MAJOR}.${MKHOOK_VERSION_MINOR}.${MKHOOK_VERSION_PATCH})
+#
+# `cmake --build <dir> --target package` writes package/Mirekko-<version>-win32.zip and
+# package/SHA256SUMS beside it. The zip is written by cmake/release_zip.py, not by CPack, whose
+# archives take their order and times from the file system: the same commit must give the same
+# archive in every build.
+find_program(MK_PYTHON NAMES python3 REQUIRED)
 
+set(MK_PACKAGE_VERSION ${MKHOOK_VERSION_MAJOR}.${MKHOOK_VERSION_MINOR}.${MKHOOK_VERSION_PATCH})
+set(MK_PACKAGE_DIR ${CMAKE_BINARY_DIR}/package)
+set(MK_PACKAGE_ZIP ${MK_PACKAGE_DIR}/Mirekko-${MK_PACKAGE_VERSION}-win32.zip)
+
+# The template is UTF-8 with a byte-order mark, which configure_file keeps; Notepad wants both
+# that and CR LF.
 configure_file(${CMAKE_SOURCE_DIR}/docs/INSTALL.txt.in ${CMAKE_BINARY_DIR}/INSTALL.txt @ONLY
     NEWLINE_STYLE CRLF)
 
@@ -13,20 +24,50 @@ install(TARGETS mkhook RUNTIME DESTINATION . LIBRARY DESTINATION .)
 install(TARGETS ramtidy RUNTIME DESTINATION mkplugin/Memory)
 install(FILES ${CMAKE_BINARY_DIR}/INSTALL.txt DESTINATION .)
 
-set(CPACK_GENERATOR ZIP)
-set(CPACK_PACKAGE_NAME Mirekko)
-set(CPACK_PACKAGE_VENDOR Orbel)
-set(CPACK_PACKAGE_VERSION ${MK_PACKAGE_VERSION})
-set(CPACK_SYSTEM_NAME win32)
-set(CPACK_PACKAGE_FILE_NAME Mirekko-${MK_PACKAGE_VERSION}-win32)
-set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
-set(CPACK_OUTPUT_FILE_PREFIX ${CMAKE_BINARY_DIR}/package)
-include(CPack)
+add_custom_command(OUTPUT ${MK_PACKAGE_ZIP} ${MK_PACKAGE_DIR}/SHA256SUMS
+    COMMAND ${MK_PYTHON} ${CMAKE_SOURCE_DIR}/cmake/release_zip.py --out ${MK_PACKAGE_ZIP}
+        --epoch=${MK_SOURCE_DATE_EPOCH}
+        mkhook.dll=$<TARGET_FILE:mkhook>
+        mkplugin/Memory/ramtidy.exe=$<TARGET_FILE:ramtidy>
+        INSTALL.txt=${CMAKE_BINARY_DIR}/INSTALL.txt
+    DEPENDS mkhook ramtidy ${CMAKE_BINARY_DIR}/INSTALL.txt ${CMAKE_SOURCE_DIR}/cmake/release_zip.py
+    COMMENT "Writing ${MK_PACKAGE_ZIP} and SHA256SUMS"
+    VERBATIM)
+# A build tree that once made the archive with CPack keeps its configuration, and CMake then
+# reserves the name `package` for CPack.
+file(REMOVE ${CMAKE_BINARY_DIR}/CPackConfig.cmake ${CMAKE_BINARY_DIR}/CPackSourceConfig.cmake)
+add_custom_target(package DEPENDS ${MK_PACKAGE_ZIP})
 
-# The package check: build the archive and compare its listing with the expected layout.
+if(NOT MK_BUILD_TESTS)
+    return()
+endif()
+
+# The archive: its entries in order, their times, the built files in it, SHA256SUMS.
 add_test(NAME package.layout
-    COMMAND ${CMAKE_COMMAND} -DBINARY_DIR=${CMAKE_BINARY_DIR}
-        -DPACKAGE=${CMAKE_BINARY_DIR}/package/Mirekko-${MK_PACKAGE_VERSION}-win32.zip
-        -DRAMTIDY_VERSION=${RAMTIDY_VERSION} -DMKHOOK_VERSION=${MKHOOK_VERSION}
-        -P ${CMAKE_SOURCE_DIR}/cmake/CheckPackage.cmake)
-set_tests_properties(package.layout PROPERTIES TIMEOUT 300)
+    COMMAND ${MK_PYTHON} ${CMAKE_SOURCE_DIR}/cmake/check_package.py layout ${CMAKE_BINARY_DIR}
+        --cmake ${CMAKE_COMMAND} --zip ${MK_PACKAGE_ZIP} --epoch=${MK_SOURCE_DATE_EPOCH})
+# INSTALL.txt: encoding, line ends, Japanese then English, what each part tells.
+add_test(NAME package.install_guide
+    COMMAND ${MK_PYTHON} ${CMAKE_SOURCE_DIR}/cmake/check_package.py install-guide
+        ${CMAKE_BINARY_DIR} --cmake ${CMAKE_COMMAND} --zip ${MK_PACKAGE_ZIP}
+        --versions ${MK_PACKAGE_VERSION} ${MKHOOK_VERSION} ${RAMTIDY_VERSION})
+set_tests_properties(package.layout package.install_guide PROPERTIES TIMEOUT 300)
+
+# The release again, in another directory and later: the same bytes.
+add_test(NAME release.reproducible
+    COMMAND ${MK_PYTHON} ${CMAKE_SOURCE_DIR}/cmake/check_reproducible.py
+        --source ${CMAKE_SOURCE_DIR} --first ${CMAKE_BINARY_DIR}
+        --second ${CMAKE_BINARY_DIR}/reproduce --cmake ${CMAKE_COMMAND} --
+        -G ${CMAKE_GENERATOR} --toolchain ${CMAKE_TOOLCHAIN_FILE}
+        -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE} -DMK_BUILD_TESTS=OFF)
+set_tests_properties(release.reproducible PROPERTIES TIMEOUT 900)
+
+# The PE rules Windows' binary analysers check, and ramtidy's manifest.
+add_test(NAME mkhook.hardening
+    COMMAND ${MK_PYTHON} ${CMAKE_SOURCE_DIR}/cmake/pe_check.py hardening $<TARGET_FILE:mkhook>)
+add_test(NAME ramtidy.hardening
+    COMMAND ${MK_PYTHON} ${CMAKE_SOURCE_DIR}/cmake/pe_check.py hardening $<TARGET_FILE:ramtidy>
+        --stack-protector)
+add_test(NAME ramtidy.manifest
+    COMMAND ${MK_PYTHON} ${CMAKE_SOURCE_DIR}/cmake/pe_check.py manifest $<TARGET_FILE:ramtidy>
+        --version ${RAMTIDY_VERSION})

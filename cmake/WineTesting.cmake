@@ -2,20 +2,29 @@
 # are built and run. (Built on Windows itself, CTest would start them directly; never tried.)
 #
 # Every test program links GoogleTest; each TEST suite found in its sources becomes one CTest
-# test (`ctest -R <Suite>`). The Wine tests share one private prefix and one persistent
+# test (`ctest -R <Suite>`). The Wine tests share one private prefix at 96 DPI and one persistent
 # wineserver, started by the fixture test `wine.setup` and stopped by `wine.cleanup`. They run
 # one at a time: the controller's window title and the "Sakura" mapping are desktop-wide.
+# A second prefix, at 144 DPI, with its fixture `wine144dpi`, serves the tests of the plug-in's
+# layout at that scale; no test changes a prefix's DPI, so none affects another.
 
 set(MK_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+set(MK_WINEPREFIX_144DPI ${CMAKE_BINARY_DIR}/wineprefix-144dpi)
+
+# mk_add_wine_fixture(<fixture> <prefix> <dpi>): tests <fixture>.setup and <fixture>.cleanup.
+function(mk_add_wine_fixture fixture prefix dpi)
+    add_test(NAME ${fixture}.setup COMMAND ${CMAKE_SOURCE_DIR}/cmake/wine-fixture setup)
+    add_test(NAME ${fixture}.cleanup COMMAND ${CMAKE_SOURCE_DIR}/cmake/wine-fixture cleanup)
+    set_tests_properties(${fixture}.setup PROPERTIES FIXTURES_SETUP ${fixture} TIMEOUT 300
+        ENVIRONMENT "MK_WINEPREFIX=${prefix};MK_WINE_DPI=${dpi}")
+    set_tests_properties(${fixture}.cleanup PROPERTIES FIXTURES_CLEANUP ${fixture} TIMEOUT 120
+        ENVIRONMENT "MK_WINEPREFIX=${prefix}")
+endfunction()
 
 if(CMAKE_CROSSCOMPILING)
     set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/cmake/wine-run)
-    add_test(NAME wine.setup COMMAND ${CMAKE_SOURCE_DIR}/cmake/wine-fixture setup)
-    add_test(NAME wine.cleanup COMMAND ${CMAKE_SOURCE_DIR}/cmake/wine-fixture cleanup)
-    set_tests_properties(wine.setup PROPERTIES FIXTURES_SETUP wine TIMEOUT 300
-        ENVIRONMENT "MK_WINEPREFIX=${MK_WINEPREFIX}")
-    set_tests_properties(wine.cleanup PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 120
-        ENVIRONMENT "MK_WINEPREFIX=${MK_WINEPREFIX}")
+    mk_add_wine_fixture(wine ${MK_WINEPREFIX} 96)
+    mk_add_wine_fixture(wine144dpi ${MK_WINEPREFIX_144DPI} 144)
 endif()
 
 # GoogleTest for the target: from the sources Debian ships (googletest package), or any

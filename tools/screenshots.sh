@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Writes PNG pictures of ramtidy's windows so that a person can check their layout: the status
-# window in the middle of a cleaning run and the settings dialog.
+# window in the middle of a cleaning run and the settings dialog, each at 96 DPI (100 %) and at
+# 144 DPI (150 %): ramtidy-status-96dpi.png, ramtidy-settings-96dpi.png, ...-144dpi.png.
 #   tools/screenshots.sh <build dir> [output dir]     (./dev screenshots runs it under Xvfb)
-# Installs nothing: it needs the Japanese font fonts-ipafont-gothic, imagemagick and x11-utils,
-# which `./dev setup` installs. The pictures go to <build dir>/screenshots unless given.
+# Installs nothing: it needs the Japanese font fonts-ipafont-gothic, Wine's own fonts fonts-wine
+# (the caption buttons' glyphs), imagemagick and x11-utils, which `./dev setup` installs. The
+# pictures go to <build dir>/screenshots unless given.
 #
 # The cleaning run is held at a known step (RAMTIDY_HOLD, see the README) while it is pictured,
 # so the picture does not depend on the machine's speed. Every wait has a bound; a failure says
@@ -17,6 +19,7 @@ build=$(cd "${1:?usage: screenshots.sh <build dir> [output dir]}" && pwd)
 out=${2:-$build/screenshots}
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
+rm -f "$out"/ramtidy-*.png # no picture of an earlier run may pass for one of this run
 exe=$build/bin/ramtidy.exe
 [ -f "$exe" ] || fail "$exe not built"
 [ -n "${DISPLAY:-}" ] || fail "needs an X display (./dev screenshots gives one)"
@@ -57,11 +60,21 @@ done
 for face in "ＭＳ ゴシック" "MS Gothic"; do
     reg_add 'HKCU\Software\Wine\Fonts\Replacements' "$face" "IPAGothic"
 done
+# Wine's own fonts, for the caption buttons' glyphs (see cmake/wine-fixture).
+reg_add 'HKCU\Software\Wine\Fonts' Path 'Z:\usr\share\wine\fonts'
 # Xvfb runs no window manager: let Wine draw the frames and captions itself.
 reg_add 'HKCU\Software\Wine\X11 Driver' Decorated N
 reg_add 'HKCU\Software\Wine\X11 Driver' Managed N
 reg_add 'HKCU\Software\Wine\Drivers' Graphics x11
 reg_add 'HKCU\Software\VB and VBA Program Settings\Orbel\Memory Cleaner' ShowWnd True
+
+# set_dpi <dpi>: the prefix's screen DPI, which Wine reads when a process starts. The server is
+# restarted so that the desktop process has it too.
+set_dpi() {
+    timeout 60 env LC_ALL=ja_JP.UTF-8 wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels \
+        /t REG_DWORD /d "$1" /f >/dev/null 2>&1 || fail "could not set the prefix to $1 DPI"
+    stop_wine
+}
 
 # The X window of ramtidy's one shown form, or nothing.
 shown_window() {
@@ -102,28 +115,39 @@ snap() { # window id, file
     echo "screenshots: wrote $2"
 }
 
-# Status window: a long run (1000 steps of 1 MB), held after step 500 so that the picture shows
-# the bar and the label in the middle of the run. The report goes to no window (handle 0).
+# snap_at <dpi>: both windows at that DPI.
+snap_at() {
+    local dpi=$1 pid id rc
+    set_dpi "$dpi"
+
+    # Status window: a long run (1000 steps of 1 MB), held after step 500 so that the picture
+    # shows the bar and the label in the middle of the run. The report goes to no window
+    # (handle 0).
+    RAMTIDY_HOLD=$step RAMTIDY_HOLD_FILE=$win_marker timeout -k 10 300 \
+        env LC_ALL=ja_JP.UTF-8 wine "$exe" MK0 "/$percent" &
+    pid=$!
+    wait_hold "$pid" "$step" 120
+    id=$(wait_window "$pid" 30) || fail "the status window is not shown at step $step ($dpi DPI)"
+    snap "$id" "$out/ramtidy-status-${dpi}dpi.png"
+    rm -f "$marker" # the run goes on
+    rc=0
+    wait "$pid" || rc=$?
+    [ $rc -ne 124 ] || fail "the cleaning run did not end within 300 s"
+    [ $rc -eq 0 ] || fail "the cleaning run ended with exit code $rc"
+
+    # Settings dialog; it stays open until the prefix's programs are ended.
+    timeout -k 10 120 env LC_ALL=ja_JP.UTF-8 wine "$exe" MK0 /SETTING &
+    pid=$!
+    id=$(wait_window "$pid" 60) || fail "the settings dialog was not shown within 60 s ($dpi DPI)"
+    sleep 1 # shown; let it paint
+    snap "$id" "$out/ramtidy-settings-${dpi}dpi.png"
+    stop_wine
+    wait "$pid" || true
+}
+
 total_kb=$(awk '/^MemTotal:/ {print $2}' /proc/meminfo)
 percent=$(awk -v t="$total_kb" 'BEGIN { printf "%.6f", 1000.25 * 1024 * 100 / t }')
 step=500
-RAMTIDY_HOLD=$step RAMTIDY_HOLD_FILE=$win_marker timeout -k 10 300 \
-    env LC_ALL=ja_JP.UTF-8 wine "$exe" MK0 "/$percent" &
-pid=$!
-wait_hold "$pid" "$step" 120
-id=$(wait_window "$pid" 30) || fail "the status window is not shown at step $step"
-snap "$id" "$out/ramtidy-status.png"
-rm -f "$marker" # the run goes on
-rc=0
-wait "$pid" || rc=$?
-[ $rc -ne 124 ] || fail "the cleaning run did not end within 300 s"
-[ $rc -eq 0 ] || fail "the cleaning run ended with exit code $rc"
-
-# Settings dialog; it stays open until the prefix's programs are ended.
-timeout -k 10 120 env LC_ALL=ja_JP.UTF-8 wine "$exe" MK0 /SETTING &
-pid=$!
-id=$(wait_window "$pid" 60) || fail "the settings dialog was not shown within 60 s"
-sleep 1 # shown; let it paint
-snap "$id" "$out/ramtidy-settings.png"
-stop_wine
-wait "$pid" || true
+for dpi in 96 144; do
+    snap_at "$dpi"
+done

@@ -12,4 +12,12 @@ int TwipsToPixels(double twips, int dpi) {
     return static_cast<int>(RoundHalfEven(twips * dpi / 1440.0));
 }
 
+double PixelsToTwips(int pixels, int dpi) {
+    return pixels * 1440.0 / dpi;
+}
+
+int PointsToPixels(double points, int dpi) {
+    return static_cast<int>(RoundHalfEven(points * dpi / 72.0));
+}
+
 }  // namespace ramtidy

@@ -21,7 +21,7 @@ bool Form1Type::Create() {
     // Closing the window during a run must not stop the run, nor take away the sender
     // window of its report: the close box only hides it.
     form.on_close = [this] { form.Hide(); };
-    if (!Picture1.Create(form.hwnd(), 0, 0, 4695, 375))
+    if (!Picture1.Create(form, 0, 0, 4695, 375))
         return false;
     return Label1.Create(Picture1, 1560, 30, 1575, 375, L"ＭＳ Ｐゴシック", 14.25, true,
                          SHIFTJIS_CHARSET, L"0%");

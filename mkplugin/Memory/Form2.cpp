@@ -36,9 +36,9 @@ void ShowSettingsDialog(bool show_wnd) {
                            WS_EX_APPWINDOW, 4680, 570, true))
         return;
     // Creation order is the tab order: Command1 first, then Check1.
-    Form2.Command1.Create(Form2.form.hwnd(), kCommand1, L"了解", 3480, 120, 1095, 375);
-    Form2.Check1.Create(Form2.form.hwnd(), kCheck1,
-                        L"メモリクリーン実行時に状況表示ウィンドウを表示", 120, 120, 3255, 375);
+    Form2.Command1.Create(Form2.form, kCommand1, L"了解", 3480, 120, 1095, 375);
+    Form2.Check1.Create(Form2.form, kCheck1, L"メモリクリーン実行時に状況表示ウィンドウを表示", 120,
+                        120, 3255, 375);
     Form2.form.on_click = [](int id) {
         if (id == kCommand1)
             Form2.Command1_Click();

@@ -1,9 +1,14 @@
 #include "Forms.h"
 
+#include <algorithm>
 #include <vector>
 
-#include "Numbers.h"
 #include "Drawing.h"
+#include "Numbers.h"
+
+#ifndef WM_DPICHANGED
+#define WM_DPICHANGED 0x02E0
+#endif
 
 namespace forms {
 namespace {
@@ -48,24 +53,84 @@ T* ObjectOf(HWND hwnd, UINT msg, LPARAM lp) {
     return reinterpret_cast<T*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
 }
 
-HFONT MessageFont() {
-    static HFONT font = [] {
-        NONCLIENTMETRICSW ncm = {};
-        ncm.cbSize = sizeof ncm;
-        if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof ncm, &ncm, 0))
-            return CreateFontIndirectW(&ncm.lfMessageFont);
-        return static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
-    }();
-    return font;
+// The DPI functions of newer systems, looked up when first needed: the program also runs on
+// Windows 7 and 8, which have none of them, and on 8.1, which has only GetDpiForMonitor.
+template <typename F>
+F Function(HMODULE module, const char* name) {
+    // Through void (*)(), the one function pointer type any other converts to without warning.
+    return module ? reinterpret_cast<F>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)))
+                  : nullptr;
 }
 
-RECT TwipsRect(double left, double top, double width, double height) {
-    RECT r;
-    r.left = TwipsToPx(left);
-    r.top = TwipsToPx(top);
-    r.right = r.left + TwipsToPx(width);
-    r.bottom = r.top + TwipsToPx(height);
-    return r;
+struct DpiFunctions {
+    UINT(WINAPI* GetDpiForWindow)(HWND) = nullptr;                                      // 10 1607
+    BOOL(WINAPI* SystemParametersInfoForDpi)(UINT, UINT, PVOID, UINT, UINT) = nullptr;  // 10 1607
+    BOOL(WINAPI* EnableNonClientDpiScaling)(HWND) = nullptr;                            // 10 1607
+    HRESULT(WINAPI* GetDpiForMonitor)(HMONITOR, int, UINT*, UINT*) = nullptr;           // 8.1
+};
+
+const DpiFunctions& Dpi() {
+    static DpiFunctions f = [] {
+        DpiFunctions d;
+        HMODULE user32 = GetModuleHandleW(L"user32.dll");
+        d.GetDpiForWindow = Function<decltype(d.GetDpiForWindow)>(user32, "GetDpiForWindow");
+        d.SystemParametersInfoForDpi =
+            Function<decltype(d.SystemParametersInfoForDpi)>(user32, "SystemParametersInfoForDpi");
+        d.EnableNonClientDpiScaling =
+            Function<decltype(d.EnableNonClientDpiScaling)>(user32, "EnableNonClientDpiScaling");
+        if (!d.GetDpiForWindow) {
+            // Only from the system directory: a shcore.dll beside the plug-in must not load.
+            HMODULE shcore = LoadLibraryExW(L"shcore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+            d.GetDpiForMonitor = Function<decltype(d.GetDpiForMonitor)>(shcore, "GetDpiForMonitor");
+        }
+        return d;
+    }();
+    return f;
+}
+
+// The system DPI: that of the primary monitor when the user signed in. The system's own metrics
+// (SystemParametersInfo) are given at this DPI.
+int SystemDpi() {
+    static int dpi = [] {
+        HDC dc = GetDC(nullptr);
+        int d = dc ? GetDeviceCaps(dc, LOGPIXELSX) : 96;
+        if (dc)
+            ReleaseDC(nullptr, dc);
+        return d > 0 ? d : 96;
+    }();
+    return dpi;
+}
+
+// The DPI a window is drawn at: its monitor's where the system tells it, else the system's.
+int WindowDpi(HWND hwnd) {
+    const DpiFunctions& f = Dpi();
+    if (f.GetDpiForWindow) {
+        if (UINT dpi = f.GetDpiForWindow(hwnd))
+            return static_cast<int>(dpi);
+    } else if (f.GetDpiForMonitor) {
+        UINT x = 0, y = 0;
+        const int kEffectiveDpi = 0;  // MDT_EFFECTIVE_DPI
+        if (SUCCEEDED(f.GetDpiForMonitor(MonitorFromWindow(hwnd, MONITOR_DEFAULTTONEAREST),
+                                         kEffectiveDpi, &x, &y)) &&
+            x > 0)
+            return static_cast<int>(x);
+    }
+    return SystemDpi();
+}
+
+HFONT CreateMessageFont(int dpi) {
+    NONCLIENTMETRICSW ncm = {};
+    ncm.cbSize = sizeof ncm;
+    const DpiFunctions& f = Dpi();
+    if (f.SystemParametersInfoForDpi &&
+        f.SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof ncm, &ncm, 0,
+                                     static_cast<UINT>(dpi)))
+        return CreateFontIndirectW(&ncm.lfMessageFont);
+    if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof ncm, &ncm, 0)) {
+        ncm.lfMessageFont.lfHeight = MulDiv(ncm.lfMessageFont.lfHeight, dpi, SystemDpi());
+        return CreateFontIndirectW(&ncm.lfMessageFont);
+    }
+    return nullptr;
 }
 
 HWND CreateChild(const wchar_t* cls, const wchar_t* caption, DWORD style, HWND parent, int id,
@@ -75,13 +140,10 @@ HWND CreateChild(const wchar_t* cls, const wchar_t* caption, DWORD style, HWND p
                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance(), object);
 }
 
-HWND CreateButton(const wchar_t* caption, DWORD style, HWND parent, int id, double left, double top,
-                  double width, double height) {
-    HWND h = CreateChild(L"BUTTON", caption, style, parent, id, TwipsRect(left, top, width, height),
-                         nullptr);
-    if (h)
-        SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(MessageFont()), FALSE);
-    return h;
+void Move(HWND hwnd, const RECT& r) {
+    if (hwnd)
+        SetWindowPos(hwnd, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 bool IsDialogForm(HWND root) {
@@ -100,24 +162,6 @@ void Dispatch(MSG& msg) {
 }
 
 }  // namespace
-
-int ScreenDpi() {
-    static int dpi = [] {
-        HDC dc = GetDC(nullptr);
-        int d = dc ? GetDeviceCaps(dc, LOGPIXELSX) : 96;
-        if (dc)
-            ReleaseDC(nullptr, dc);
-        return d > 0 ? d : 96;
-    }();
-    return dpi;
-}
-
-int TwipsToPx(double twips) {
-    return ramtidy::TwipsToPixels(twips, ScreenDpi());
-}
-double PxToTwips(int px) {
-    return px * 1440.0 / ScreenDpi();
-}
 
 void DoEvents() {
     MSG msg;
@@ -143,26 +187,99 @@ int LiveForms() {
     return g_live_forms;
 }
 
+// Control
+
+Control::~Control() {
+    if (form_) {
+        auto& list = form_->controls_;
+        list.erase(std::remove(list.begin(), list.end(), this), list.end());
+    }
+}
+
+void Control::Attach(Form& form) {
+    form_ = &form;
+    form.controls_.push_back(this);
+}
+
+RECT Control::PixelRect(double left, double top, double width, double height) const {
+    RECT r;
+    r.left = form_->Px(left);
+    r.top = form_->Px(top);
+    r.right = r.left + form_->Px(width);
+    r.bottom = r.top + form_->Px(height);
+    return r;
+}
+
 // Form
 
 Form::~Form() {
     Destroy();
+    for (Control* c : controls_)
+        c->form_ = nullptr;
+    if (message_font_)
+        DeleteObject(message_font_);
+}
+
+int Form::Px(double twips) const {
+    return ramtidy::TwipsToPixels(twips, dpi_);
+}
+
+double Form::Twips(int px) const {
+    return ramtidy::PixelsToTwips(px, dpi_);
+}
+
+HFONT Form::MessageFont() {
+    if (!message_font_)
+        message_font_ = CreateMessageFont(dpi_);
+    return message_font_ ? message_font_ : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
 }
 
 bool Form::Create(const wchar_t* caption, DWORD style, DWORD ex_style, double client_width_twips,
                   double client_height_twips, bool dialog_keys) {
     RegisterOnce(kFormClass, &Form::Proc, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1),
                  LoadIconW(Instance(), MAKEINTRESOURCEW(1)));
-    RECT r = {0, 0, TwipsToPx(client_width_twips), TwipsToPx(client_height_twips)};
+    client_width_twips_ = client_width_twips;
+    client_height_twips_ = client_height_twips;
+    // A first guess at the system's DPI; the window's own is known once it exists.
+    dpi_ = SystemDpi();
+    RECT r = {0, 0, Px(client_width_twips), Px(client_height_twips)};
     AdjustWindowRectEx(&r, style, FALSE, ex_style);
     HWND h = CreateWindowExW(ex_style | (dialog_keys ? WS_EX_CONTROLPARENT : 0), kFormClass,
                              caption, style, CW_USEDEFAULT, CW_USEDEFAULT, r.right - r.left,
                              r.bottom - r.top, nullptr, nullptr, Instance(), this);
     if (!h)
         return false;
+    dpi_ = WindowDpi(h);
+    FitClientArea();
     if (dialog_keys)
         g_dialog_forms.push_back(h);
     return true;
+}
+
+void Form::FitClientArea() {
+    RECT window, client;
+    if (!hwnd_ || !GetWindowRect(hwnd_, &window) || !GetClientRect(hwnd_, &client))
+        return;
+    int dw = Px(client_width_twips_) - client.right, dh = Px(client_height_twips_) - client.bottom;
+    if (dw == 0 && dh == 0)
+        return;
+    SetWindowPos(hwnd_, nullptr, 0, 0, window.right - window.left + dw,
+                 window.bottom - window.top + dh, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void Form::ApplyDpi(int dpi) {
+    dpi_ = dpi;
+    HFONT old_font = message_font_;
+    message_font_ = old_font ? CreateMessageFont(dpi) : nullptr;
+    // A form of fixed size keeps its layout's client area, whatever frame the new monitor
+    // gives it; a resizable one keeps the size the system suggested from the user's.
+    if (!(GetWindowLongW(hwnd_, GWL_STYLE) & WS_THICKFRAME))
+        FitClientArea();
+    for (Control* c : controls_)
+        c->ApplyDpi(dpi);
+    if (old_font)
+        DeleteObject(old_font);  // no control uses it any more
+    RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
 }
 
 void Form::Show() {
@@ -193,6 +310,10 @@ LRESULT CALLBACK Form::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
         case WM_NCCREATE: {
             self->hwnd_ = hwnd;
+            // Windows 10 1607 scales the caption and the frame of a per-monitor aware window
+            // only when asked; later versions do so themselves (per-monitor v2).
+            if (auto enable = Dpi().EnableNonClientDpiScaling)
+                enable(hwnd);
             LRESULT created = DefWindowProcW(hwnd, msg, wp, lp);
             // A form whose creation fails later still gets WM_NCDESTROY, which uncounts it.
             if (created) {
@@ -200,6 +321,15 @@ LRESULT CALLBACK Form::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
                 self->counted_ = true;
             }
             return created;
+        }
+        case WM_DPICHANGED: {
+            // The form is on a monitor of another scale: take the place and size the system
+            // suggests, then lay out and draw again at the new DPI.
+            const RECT* r = reinterpret_cast<const RECT*>(lp);
+            SetWindowPos(hwnd, nullptr, r->left, r->top, r->right - r->left, r->bottom - r->top,
+                         SWP_NOZORDER | SWP_NOACTIVATE);
+            self->ApplyDpi(HIWORD(wp));
+            return 0;
         }
         case WM_CLOSE:
             if (self->on_close) {
@@ -265,29 +395,51 @@ LRESULT CALLBACK Form::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 PictureBox::~PictureBox() {
     if (hwnd_)
         DestroyWindow(hwnd_);
-    if (memory_dc_) {
-        SelectObject(memory_dc_, old_bitmap_);
-        DeleteDC(memory_dc_);
-    }
-    if (bitmap_)
-        DeleteObject(bitmap_);
+    FreeBacking();
 }
 
-bool PictureBox::Create(HWND parent, double left, double top, double width, double height) {
+bool PictureBox::Create(Form& form, double left, double top, double width, double height) {
     // No background brush: the backing bitmap covers every pixel.
     RegisterOnce(kPictureClass, &PictureBox::Proc, nullptr, nullptr);
+    Attach(form);
+    left_ = left;
+    top_ = top;
+    width_ = width;
+    height_ = height;
     // The label children paint their own part of the picture.
-    if (!CreateChild(kPictureClass, L"", WS_BORDER | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, parent, 0,
-                     TwipsRect(left, top, width, height), this))
+    if (!CreateChild(kPictureClass, L"", WS_BORDER | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, form.hwnd(),
+                     0, PixelRect(left, top, width, height), this))
         return false;
+    Measure();
+    MakeBacking();
+    return true;
+}
+
+void PictureBox::Measure() {
     RECT outer;
     GetWindowRect(hwnd_, &outer);
-    outer_width_twips_ = static_cast<float>(PxToTwips(outer.right - outer.left));
-    outer_height_twips_ = static_cast<float>(PxToTwips(outer.bottom - outer.top));
+    outer_width_twips_ = static_cast<float>(form_->Twips(outer.right - outer.left));
+    outer_height_twips_ = static_cast<float>(form_->Twips(outer.bottom - outer.top));
     RECT client;
     GetClientRect(hwnd_, &client);
     width_px_ = client.right;
     height_px_ = client.bottom;
+}
+
+void PictureBox::FreeBacking() {
+    if (memory_dc_) {
+        SelectObject(memory_dc_, old_bitmap_);
+        DeleteDC(memory_dc_);
+        memory_dc_ = nullptr;
+    }
+    if (bitmap_) {
+        DeleteObject(bitmap_);
+        bitmap_ = nullptr;
+    }
+}
+
+void PictureBox::MakeBacking() {
+    FreeBacking();
     HDC screen = GetDC(hwnd_);
     memory_dc_ = CreateCompatibleDC(screen);
     bitmap_ = CreateCompatibleBitmap(screen, width_px_ > 0 ? width_px_ : 1,
@@ -295,27 +447,45 @@ bool PictureBox::Create(HWND parent, double left, double top, double width, doub
     ReleaseDC(hwnd_, screen);
     old_bitmap_ = SelectObject(memory_dc_, bitmap_);
     PatBlt(memory_dc_, 0, 0, width_px_, height_px_, WHITENESS);
-    return true;
+    for (const Fill& fill : fills_)
+        Draw(fill);
 }
 
-void PictureBox::FillBox(double x1, double y1, double x2, double y2, int r, int g, int b) {
-    if (!memory_dc_)
-        return;
+void PictureBox::ApplyDpi(int) {
+    Move(hwnd_, PixelRect(left_, top_, width_, height_));
+    Measure();
+    MakeBacking();
+    if (hwnd_)
+        InvalidateRect(hwnd_, nullptr, FALSE);
+}
+
+RECT PictureBox::Draw(const Fill& fill) {
     RECT rc;
-    int px1 = TwipsToPx(x1), px2 = TwipsToPx(x2), py1 = TwipsToPx(y1), py2 = TwipsToPx(y2);
+    int px1 = form_->Px(fill.x1), px2 = form_->Px(fill.x2);
+    int py1 = form_->Px(fill.y1), py2 = form_->Px(fill.y2);
     rc.left = px1 < px2 ? px1 : px2;
     rc.right = (px1 < px2 ? px2 : px1) + 1;
     rc.top = py1 < py2 ? py1 : py2;
     rc.bottom = (py1 < py2 ? py2 : py1) + 1;
     RECT client = {0, 0, width_px_, height_px_};
     if (!IntersectRect(&rc, &rc, &client))
-        return;
-    HBRUSH brush = CreateSolidBrush(
-        RGB(ramtidy::ClampComponent(r), ramtidy::ClampComponent(g), ramtidy::ClampComponent(b)));
+        return RECT{};
+    HBRUSH brush = CreateSolidBrush(fill.colour);
     FillRect(memory_dc_, &rc, brush);
     DeleteObject(brush);
+    return rc;
+}
+
+void PictureBox::FillBox(double x1, double y1, double x2, double y2, int r, int g, int b) {
+    if (!memory_dc_)
+        return;
+    Fill fill = {
+        x1, y1, x2, y2,
+        RGB(ramtidy::ClampComponent(r), ramtidy::ClampComponent(g), ramtidy::ClampComponent(b))};
+    fills_.push_back(fill);
+    RECT rc = Draw(fill);
     // A null window would repaint the whole desktop.
-    if (hwnd_)
+    if (hwnd_ && !IsRectEmpty(&rc))
         RedrawWindow(hwnd_, &rc, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
 }
 
@@ -366,17 +536,37 @@ bool Label::Create(const PictureBox& picture, double left, double top, double wi
                    const std::wstring& text) {
     // No background brush: the picture under the label is painted from the backing bitmap.
     RegisterOnce(kLabelClass, &Label::Proc, nullptr, nullptr);
+    Attach(picture.form());
     picture_ = &picture;
-    LOGFONTW lf = {};
-    lf.lfHeight = -static_cast<LONG>(ramtidy::RoundHalfEven(points * ScreenDpi() / 72.0));
-    lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
-    lf.lfCharSet = charset;
-    lstrcpynW(lf.lfFaceName, face, LF_FACESIZE);
-    font_ = CreateFontIndirectW(&lf);
+    left_ = left;
+    top_ = top;
+    width_ = width;
+    height_ = height;
+    points_ = points;
+    logfont_.lfWeight = bold ? FW_BOLD : FW_NORMAL;
+    logfont_.lfCharSet = charset;
+    lstrcpynW(logfont_.lfFaceName, face, LF_FACESIZE);
+    logfont_.lfHeight = -ramtidy::PointsToPixels(points, form_->dpi());
+    font_ = CreateFontIndirectW(&logfont_);
     text_ = text;
-    RECT r = TwipsRect(left, top, width, height);
+    RECT r = PixelRect(left, top, width, height);
     origin_ = POINT{r.left, r.top};
     return CreateChild(kLabelClass, text.c_str(), 0, picture.hwnd(), 0, r, this) != nullptr;
+}
+
+void Label::ApplyDpi(int dpi) {
+    logfont_.lfHeight = -ramtidy::PointsToPixels(points_, dpi);
+    HFONT font = CreateFontIndirectW(&logfont_);
+    if (font) {
+        if (font_)
+            DeleteObject(font_);
+        font_ = font;
+    }
+    RECT r = PixelRect(left_, top_, width_, height_);
+    origin_ = POINT{r.left, r.top};
+    Move(hwnd_, r);
+    if (hwnd_)
+        InvalidateRect(hwnd_, nullptr, FALSE);
 }
 
 void Label::SetText(const std::wstring& text) {
@@ -436,27 +626,47 @@ LRESULT CALLBACK Label::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
-// CheckBox, CommandButton
+// Button, CheckBox, CommandButton
 
-bool CheckBox::Create(HWND parent, int id, const wchar_t* caption, double left, double top,
-                      double width, double height) {
-    hwnd_ = CreateButton(caption, WS_TABSTOP | BS_AUTOCHECKBOX | BS_MULTILINE, parent, id, left,
-                         top, width, height);
+bool Button::CreateButton(Form& form, int id, const wchar_t* caption, DWORD style, double left,
+                          double top, double width, double height) {
+    // The manifest redirects the class BUTTON to Common Controls 6: the system loads that
+    // comctl32.dll when the first button is made, so the forms without buttons never load it.
+    Attach(form);
+    left_ = left;
+    top_ = top;
+    width_ = width;
+    height_ = height;
+    hwnd_ = CreateChild(L"BUTTON", caption, style, form.hwnd(), id,
+                        PixelRect(left, top, width, height), nullptr);
+    if (hwnd_)
+        SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(form.MessageFont()), FALSE);
     return hwnd_ != nullptr;
+}
+
+void Button::ApplyDpi(int) {
+    Move(hwnd_, PixelRect(left_, top_, width_, height_));
+    if (hwnd_)
+        SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(form_->MessageFont()), TRUE);
+}
+
+bool CheckBox::Create(Form& form, int id, const wchar_t* caption, double left, double top,
+                      double width, double height) {
+    return CreateButton(form, id, caption, WS_TABSTOP | BS_AUTOCHECKBOX | BS_MULTILINE, left, top,
+                        width, height);
 }
 
 int CheckBox::Value() const {
-    return static_cast<int>(SendMessageW(hwnd_, BM_GETCHECK, 0, 0));
+    return static_cast<int>(SendMessageW(hwnd(), BM_GETCHECK, 0, 0));
 }
 
 void CheckBox::SetValue(int value) {
-    SendMessageW(hwnd_, BM_SETCHECK, static_cast<WPARAM>(value), 0);
+    SendMessageW(hwnd(), BM_SETCHECK, static_cast<WPARAM>(value), 0);
 }
 
-bool CommandButton::Create(HWND parent, int id, const wchar_t* caption, double left, double top,
+bool CommandButton::Create(Form& form, int id, const wchar_t* caption, double left, double top,
                            double width, double height) {
-    hwnd_ = CreateButton(caption, WS_TABSTOP | BS_PUSHBUTTON, parent, id, left, top, width, height);
-    return hwnd_ != nullptr;
+    return CreateButton(form, id, caption, WS_TABSTOP | BS_PUSHBUTTON, left, top, width, height);
 }
 
 }  // namespace forms

@@ -49,6 +49,61 @@ long long RoundHalfEven(double x);
 // The SSTP request the plug-in sends, in Shift_JIS, composed here from UTF-8.
 std::string ExpectedRequest(const std::string& script_utf8, long sender);
 
+// The exact step count of a switch, computed as the plug-in computes it, and the steps of a run
+// of one per cent of the installed memory.
+double ExactSteps(const std::wstring& sw);
+double StepsPerPercent();
+
+// A run started with hold points (RAMTIDY_HOLD, RAMTIDY_HOLD_FILE): at each point the plug-in
+// writes the point's name into the marker file and waits until the file is deleted.
+class HeldRun {
+public:
+    HeldRun(const MascotSink& sink, const std::wstring& sw, const std::wstring& points);
+    ~HeldRun();
+    HeldRun(const HeldRun&) = delete;
+    HeldRun& operator=(const HeldRun&) = delete;
+    mk::test::Child* child() { return child_.get(); }
+
+    // Waits until the run holds at `point`; false if it ended or held elsewhere first.
+    bool WaitFor(const std::string& point);
+    void Go();
+
+private:
+    std::string Marker();
+    std::wstring marker_;
+    std::unique_ptr<mk::test::Child> child_;
+};
+
+// The status window and its controls: Picture1 is its one child, Label1 the picture's.
+struct StatusWindow {
+    HWND form = nullptr, picture = nullptr, label = nullptr;
+};
+StatusWindow FindStatusWindow(DWORD pid);
+
+// The label as another program reads it: from the window text, without a message to the
+// plug-in's thread.
+std::string LabelText(HWND label);
+
+// The screen's DPI as this test program sees it, and twips in pixels at a DPI.
+int ScreenDpi();
+int TwipsToPx(double twips, int dpi = ScreenDpi());
+
+// Under Xvfb the windows are on a screen the test can read; without a display the prefix uses
+// Wine's null driver, which draws nothing anywhere.
+bool HasScreen();
+
+// A window's client area as it shows on the screen, row by row.
+struct Pixels {
+    int width = 0, height = 0;
+    std::vector<COLORREF> rgb;
+    COLORREF At(int x, int y) const { return rgb[static_cast<size_t>(y) * width + x]; }
+};
+Pixels ReadClient(HWND hwnd);
+
+// Expects the bar after `steps` steps of a run of exact length `exact`, drawn at `dpi`: the
+// slices the run drew, each in its colour, then white.
+void ExpectBar(const StatusWindow& w, int steps, double exact, int dpi = ScreenDpi());
+
 // Top-level visible windows of a process.
 std::vector<HWND> VisibleWindows(DWORD pid);
 

@@ -128,6 +128,21 @@ TEST(TwipsToPixels, ScreenResolutions) {
     EXPECT_EQ(TwipsToPixels(375, 96), 25);
     EXPECT_EQ(TwipsToPixels(4695, 120), 391);  // 391.25
     EXPECT_EQ(TwipsToPixels(30, 144), 3);
+    // At 150 % the halves go to the even neighbour: 469.5, 37.5, 109.5.
+    EXPECT_EQ(TwipsToPixels(4695, 144), 470);
+    EXPECT_EQ(TwipsToPixels(375, 144), 38);
+    EXPECT_EQ(TwipsToPixels(1095, 144), 110);
+    EXPECT_EQ(TwipsToPixels(4680, 144), 468);
+    // The picture box read back: 470 pixels at 144 DPI are 4700 twips, and a slice stays 47 wide.
+    EXPECT_DOUBLE_EQ(PixelsToTwips(470, 144), 4700);
+    EXPECT_DOUBLE_EQ(PixelsToTwips(313, 96), 4695);
+}
+
+TEST(PointsToPixels, LabelFontAtEachScale) {
+    EXPECT_EQ(PointsToPixels(14.25, 96), 19);
+    EXPECT_EQ(PointsToPixels(14.25, 120), 24);  // 23.75
+    EXPECT_EQ(PointsToPixels(14.25, 144), 28);  // 28.5
+    EXPECT_EQ(PointsToPixels(14.25, 192), 38);
 }
 
 }  // namespace
