@@ -269,31 +269,6 @@ void ExpectAt(HWND hwnd, const RECT& suggested) {
     EXPECT_EQ(r.top, suggested.top) << "not moved where the system suggested";
 }
 
-struct Dialog {
-    std::unique_ptr<mk::test::Child> child;
-    HWND form = nullptr, check = nullptr, button = nullptr;
-};
-
-Dialog OpenDialog(const MascotSink& sink) {
-    Dialog d;
-    d.child = StartRamtidy(L"MK" + std::to_wstring(sink.handle()) + L" /SETTING");
-    if (!d.child)
-        return d;
-    mk::test::WaitUntil([&] {
-        for (HWND h : VisibleWindows(d.child->pid()))
-            d.form = h;
-        return d.form != nullptr;
-    });
-    for (HWND h : d.form ? mk::test::ChildWindows(d.form) : std::vector<HWND>()) {
-        LONG type = GetWindowLongW(h, GWL_STYLE) & BS_TYPEMASK;
-        if (type == BS_AUTOCHECKBOX)
-            d.check = h;
-        if (type == BS_PUSHBUTTON)
-            d.button = h;
-    }
-    return d;
-}
-
 void CloseDialog(Dialog& d) {
     PostMessageW(d.form, WM_CLOSE, 0, 0);
     EXPECT_EQ(d.child->Wait(), 0u);

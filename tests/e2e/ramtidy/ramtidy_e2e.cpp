@@ -61,6 +61,28 @@ std::unique_ptr<mk::test::Child> StartRamtidy(const std::wstring& args) {
     return mk::test::Child::Start(mk::test::BinPath(L"ramtidy.exe"), args);
 }
 
+Dialog OpenDialog(const MascotSink& sink) {
+    Dialog d;
+    d.child = StartRamtidy(L"MK" + std::to_wstring(sink.handle()) + L" /SETTING");
+    if (!d.child)
+        return d;
+    mk::test::WaitUntil([&] {
+        for (HWND h : VisibleWindows(d.child->pid()))
+            d.form = h;
+        return d.form != nullptr;
+    });
+    if (!d.form)
+        return d;
+    for (HWND h : mk::test::ChildWindows(d.form)) {
+        LONG type = GetWindowLongW(h, GWL_STYLE) & BS_TYPEMASK;
+        if (type == BS_AUTOCHECKBOX)
+            d.check = h;
+        if (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON)
+            d.button = h;
+    }
+    return d;
+}
+
 Memory ReadMemory() {
     MEMORYSTATUSEX s = {};
     s.dwLength = sizeof s;

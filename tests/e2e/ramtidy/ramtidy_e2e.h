@@ -33,6 +33,14 @@ private:
 
 std::unique_ptr<mk::test::Child> StartRamtidy(const std::wstring& args);
 
+// The settings dialog of a "/SETTING" started towards `sink`, with its two controls; null
+// handles for what was not found.
+struct Dialog {
+    std::unique_ptr<mk::test::Child> child;
+    HWND form = nullptr, check = nullptr, button = nullptr;
+};
+Dialog OpenDialog(const MascotSink& sink);
+
 // How far the free memory a report names may lie outside the test's own readings before and
 // after the run. Other programs on the machine move it, by close to a gigabyte within a second
 // when another claim loop runs beside the tests, and Wine keeps its figure about a second per

@@ -11,34 +11,6 @@
 namespace ramtidy_e2e {
 namespace {
 
-struct Dialog {
-    std::unique_ptr<mk::test::Child> child;
-    HWND form = nullptr, check = nullptr, button = nullptr;
-};
-
-// Starts "/SETTING" towards `sink` and finds the dialog and its two controls.
-Dialog OpenDialog(const MascotSink& sink) {
-    Dialog d;
-    d.child = StartRamtidy(L"MK" + std::to_wstring(sink.handle()) + L" /SETTING");
-    if (!d.child)
-        return d;
-    mk::test::WaitUntil([&] {
-        for (HWND h : VisibleWindows(d.child->pid()))
-            d.form = h;
-        return d.form != nullptr;
-    });
-    if (!d.form)
-        return d;
-    for (HWND h : mk::test::ChildWindows(d.form)) {
-        LONG type = GetWindowLongW(h, GWL_STYLE) & BS_TYPEMASK;
-        if (type == BS_AUTOCHECKBOX)
-            d.check = h;
-        if (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON)
-            d.button = h;
-    }
-    return d;
-}
-
 std::string Text(HWND h) {
     wchar_t buf[256] = {};
     GetWindowTextW(h, buf, 256);
