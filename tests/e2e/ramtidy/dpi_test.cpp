@@ -127,38 +127,17 @@ RECT InkBox(const Pixels& p, int inset) {
 // The same text drawn here, black on white, in a bitmap of the given size.
 Pixels Render(const std::wstring& text, const LOGFONTW& logfont, int width, int height,
               UINT format) {
-    Pixels p;
-    p.width = width;
-    p.height = height;
-    BITMAPINFO bi = {};
-    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = width;
-    bi.bmiHeader.biHeight = -height;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    HDC screen = GetDC(nullptr);
-    HDC mem = CreateCompatibleDC(screen);
-    void* bits = nullptr;
-    HBITMAP bmp = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old_bmp = SelectObject(mem, bmp);
-    PatBlt(mem, 0, 0, width, height, WHITENESS);
-    HFONT font = CreateFontIndirectW(&logfont);
-    HGDIOBJ old_font = SelectObject(mem, font);
-    SetBkMode(mem, TRANSPARENT);
-    SetTextColor(mem, RGB(0, 0, 0));
-    RECT r = {0, 0, width, height};
-    DrawTextW(mem, text.c_str(), static_cast<int>(text.size()), &r, format);
-    GdiFlush();
-    auto* px = static_cast<const DWORD*>(bits);
-    for (int i = 0; i < width * height; ++i)
-        p.rgb.push_back(RGB((px[i] >> 16) & 0xFF, (px[i] >> 8) & 0xFF, px[i] & 0xFF));
-    SelectObject(mem, old_font);
-    DeleteObject(font);
-    SelectObject(mem, old_bmp);
-    DeleteObject(bmp);
-    DeleteDC(mem);
-    ReleaseDC(nullptr, screen);
-    return p;
+    return DrawnPixels(width, height, [&](HDC mem) {
+        PatBlt(mem, 0, 0, width, height, WHITENESS);
+        HFONT font = CreateFontIndirectW(&logfont);
+        HGDIOBJ old_font = SelectObject(mem, font);
+        SetBkMode(mem, TRANSPARENT);
+        SetTextColor(mem, RGB(0, 0, 0));
+        RECT r = {0, 0, width, height};
+        DrawTextW(mem, text.c_str(), static_cast<int>(text.size()), &r, format);
+        SelectObject(mem, old_font);
+        DeleteObject(font);
+    });
 }
 
 LOGFONTW LabelFont(int dpi) {

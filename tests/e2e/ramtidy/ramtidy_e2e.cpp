@@ -199,18 +199,14 @@ bool HasScreen() {
     return !null_driver;
 }
 
-Pixels ReadClient(HWND hwnd) {
+Pixels DrawnPixels(int width, int height, const std::function<void(HDC)>& draw) {
     Pixels p;
-    RECT client;
-    POINT origin = {0, 0};
-    if (!GetClientRect(hwnd, &client) || !ClientToScreen(hwnd, &origin))
-        return p;
-    p.width = client.right;
-    p.height = client.bottom;
+    p.width = width;
+    p.height = height;
     BITMAPINFO bi = {};
     bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = p.width;
-    bi.bmiHeader.biHeight = -p.height;  // top-down
+    bi.bmiHeader.biWidth = width;
+    bi.bmiHeader.biHeight = -height;  // top-down
     bi.bmiHeader.biPlanes = 1;
     bi.bmiHeader.biBitCount = 32;
     HDC screen = GetDC(nullptr);
@@ -218,16 +214,28 @@ Pixels ReadClient(HWND hwnd) {
     void* bits = nullptr;
     HBITMAP bmp = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
     HGDIOBJ old = SelectObject(mem, bmp);
-    BitBlt(mem, 0, 0, p.width, p.height, screen, origin.x, origin.y, SRCCOPY);
+    draw(mem);
     GdiFlush();
     auto* px = static_cast<const DWORD*>(bits);
-    for (int i = 0; i < p.width * p.height; ++i)
+    for (int i = 0; bits && i < width * height; ++i)
         p.rgb.push_back(RGB((px[i] >> 16) & 0xFF, (px[i] >> 8) & 0xFF, px[i] & 0xFF));
     SelectObject(mem, old);
     DeleteObject(bmp);
     DeleteDC(mem);
     ReleaseDC(nullptr, screen);
     return p;
+}
+
+Pixels ReadClient(HWND hwnd) {
+    RECT client;
+    POINT origin = {0, 0};
+    if (!GetClientRect(hwnd, &client) || !ClientToScreen(hwnd, &origin))
+        return Pixels();
+    return DrawnPixels(client.right, client.bottom, [&](HDC mem) {
+        HDC screen = GetDC(nullptr);
+        BitBlt(mem, 0, 0, client.right, client.bottom, screen, origin.x, origin.y, SRCCOPY);
+        ReleaseDC(nullptr, screen);
+    });
 }
 
 namespace {

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -107,6 +108,8 @@ struct Pixels {
     COLORREF At(int x, int y) const { return rgb[static_cast<size_t>(y) * width + x]; }
 };
 Pixels ReadClient(HWND hwnd);
+// What `draw` paints into a 32-bit bitmap of the given size, row by row.
+Pixels DrawnPixels(int width, int height, const std::function<void(HDC)>& draw);
 
 // Expects the bar after `steps` steps of a run of exact length `exact`, drawn at `dpi`: the
 // slices the run drew, each in its colour, then white.
