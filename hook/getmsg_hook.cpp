@@ -13,15 +13,6 @@ const DWORD kTextBytes = 1024;
 // it: a controller that hangs must not freeze the mascot.
 const DWORD kDropWaitMs = 5000;
 
-// Forwards the drop to the controller as the mascot window `hMascot`'s; the decision, for
-// the trace.
-const char* ForwardDropAs(HDROP hDrop, HWND hMascot, DWORD deadline, MkTrace* trace, int* arg) {
-    HWND hController = FindController();
-    if (!hController)
-        return "no controller window";
-    return ForwardDrop(hDrop, hController, hMascot, deadline, trace, arg);
-}
-
 void OnDropFiles(HWND hwnd, HDROP hDrop) {
     MkTrace trace;
     TraceBegin(&trace, "WM_DROPFILES");
@@ -48,11 +39,11 @@ void OnDropFiles(HWND hwnd, HDROP hDrop) {
             decision = "not a host";
             if (firstKind) {
                 HWND hMascot = FindMascotWindowOfProcess(GetCurrentProcessId());
-                decision = hMascot ? ForwardDropAs(hDrop, hMascot, deadline, &trace, &arg)
+                decision = hMascot ? ForwardDrop(hDrop, hMascot, deadline, &trace, &arg)
                                    : "no mascot window listed";
             }
             if (forwardSecond)
-                decision = ForwardDropAs(hDrop, hwnd, deadline, &trace, &arg);
+                decision = ForwardDrop(hDrop, hwnd, deadline, &trace, &arg);
             else if (secondKind)
                 decision = "let pass (alternation)";
         }

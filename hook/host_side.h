@@ -79,13 +79,11 @@ void TraceImageRead(const MkTrace* trace, const char* path, const LARGE_INTEGER*
 // does not wait for the controller. False when no worker could be started.
 bool StartSendThread(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
-// Tells the controller (hController, found by the caller) about a file dropped on `hMascot`:
-// its title becomes the first dropped file's path, then WM_USER+4 is sent. A worker thread
-// makes both sends, each without a time limit, so that the two always arrive together; the
-// calling (host's) thread waits for it until `deadline` (GetTickCount) and serves the messages
-// sent to it meanwhile. Returns the decision for the trace (a format taking `*arg`), and may
-// set the trace's note.
-const char* ForwardDrop(HDROP hDrop, HWND hController, HWND hMascot, DWORD deadline, MkTrace* trace,
-                        int* arg);
+// Tells the controller about a file dropped on `hMascot`: its title becomes the first
+// dropped file's path, then WM_USER+4 is sent. A worker thread makes both sends, each without
+// a time limit, so that the two always arrive together; the calling (host's) thread waits for
+// it until `deadline` (GetTickCount) and serves the messages sent to it meanwhile. Returns the
+// decision for the trace (a format taking `*arg`), and may set the trace's note.
+const char* ForwardDrop(HDROP hDrop, HWND hMascot, DWORD deadline, MkTrace* trace, int* arg);
 
 #endif

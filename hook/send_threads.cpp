@@ -160,8 +160,12 @@ bool StartSendThread(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     return true;
 }
 
-const char* ForwardDrop(HDROP hDrop, HWND hController, HWND hMascot, DWORD deadline, MkTrace* trace,
-                        int* arg) {
+const char* ForwardDrop(HDROP hDrop, HWND hMascot, DWORD deadline, MkTrace* trace, int* arg) {
+    // One lookup for both sends: once the title is the path, the window is no longer found
+    // by it.
+    HWND hController = FindController();
+    if (!hController)
+        return "no controller window";
     DropExchange* x = static_cast<DropExchange*>(MkAlloc(sizeof(DropExchange)));
     if (!x)
         return "out of memory";
