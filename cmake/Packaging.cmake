@@ -9,8 +9,6 @@
 # package/SHA256SUMS beside it. The zip is written by cmake/release_zip.py, not by CPack, whose
 # archives take their order and times from the file system: the same commit must give the same
 # archive in every build.
-find_program(MK_PYTHON NAMES python3 REQUIRED)
-
 set(MK_PACKAGE_VERSION ${MKHOOK_VERSION_MAJOR}.${MKHOOK_VERSION_MINOR}.${MKHOOK_VERSION_PATCH})
 set(MK_PACKAGE_DIR ${CMAKE_BINARY_DIR}/package)
 set(MK_PACKAGE_ZIP ${MK_PACKAGE_DIR}/Mirekko-${MK_PACKAGE_VERSION}-win32.zip)
@@ -62,12 +60,3 @@ add_test(NAME release.reproducible
         -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE} -DMK_BUILD_TESTS=OFF)
 set_tests_properties(release.reproducible PROPERTIES TIMEOUT 900)
 
-# The PE rules Windows' binary analysers check, and ramtidy's manifest.
-add_test(NAME mkhook.hardening
-    COMMAND ${MK_PYTHON} ${CMAKE_SOURCE_DIR}/cmake/pe_check.py hardening $<TARGET_FILE:mkhook>)
-add_test(NAME ramtidy.hardening
-    COMMAND ${MK_PYTHON} ${CMAKE_SOURCE_DIR}/cmake/pe_check.py hardening $<TARGET_FILE:ramtidy>
-        --stack-protector)
-add_test(NAME ramtidy.manifest
-    COMMAND ${MK_PYTHON} ${CMAKE_SOURCE_DIR}/cmake/pe_check.py manifest $<TARGET_FILE:ramtidy>
-        --version ${RAMTIDY_VERSION})

@@ -1,16 +1,20 @@
 #!/usr/bin/env python3
-"""Checks a built 32-bit Windows image from its PE headers.
+"""Checks a built Windows image, 32-bit (PE32) or 64-bit (PE32+), from its PE headers.
 
-  pe_check.py hardening <image> [--stack-protector]
-      The rules that Windows' binary analysers apply to 32-bit images:
-        - ASLR: DYNAMIC_BASE, with a relocation table to move the image by;
+  pe_check.py hardening <image> --machine i386|amd64 [--stack-protector]
+      The rules that Windows' binary analysers apply:
+        - the machine the build was for (a PE32 image for i386, PE32+ for amd64);
+        - ASLR: DYNAMIC_BASE, with a relocation table to move the image by; for PE32+ also
+          HIGH_ENTROPY_VA (the 64-bit address space);
         - DEP: NX_COMPAT;
         - no section both writable and executable, none both writable and shared, and the
           import table in a section that cannot be executed;
-        - SafeSEH: either NO_SEH, and then no code that links a handler into the thread's
+        - PE32, SafeSEH: either NO_SEH, and then no code that links a handler into the thread's
           exception chain (a write to fs:[0]), or a table of the image's handlers;
-        - with --stack-protector: the canary's check (___stack_chk_fail) and guard linked in.
-  pe_check.py manifest <image> --version <a.b.c.d>
+        - PE32+, unwinding: the exception directory (the functions' unwind data, which x64
+          exception dispatch and stack walks need), and no NO_SEH claim beside it;
+        - with --stack-protector: the canary's check (__stack_chk_fail) and guard linked in.
+  pe_check.py manifest <image> --version <a.b.c.d> [--machine i386|amd64]
       The application manifest (resource type 24, id 1) and its declarations.
 
 Prints what it found; exits 1 naming every rule that is broken.
@@ -20,12 +24,16 @@ import struct
 import sys
 import xml.etree.ElementTree as ET
 
-IMAGE_FILE_MACHINE_I386 = 0x014C
+MACHINES = {'i386': 0x014C, 'amd64': 0x8664}
+# The optional header's magic for each machine, and the architecture its manifest names.
+PE_MAGIC = {'i386': 0x10B, 'amd64': 0x20B}
+MANIFEST_ARCH = {'i386': 'x86', 'amd64': 'amd64'}
 IMAGE_FILE_RELOCS_STRIPPED = 0x0001
-DYNAMIC_BASE, NX_COMPAT, NO_SEH, GUARD_CF = 0x0040, 0x0100, 0x0400, 0x4000
+HIGH_ENTROPY_VA, DYNAMIC_BASE, NX_COMPAT, NO_SEH, GUARD_CF = (
+    0x0020, 0x0040, 0x0100, 0x0400, 0x4000)
 SCN_CODE, SCN_SHARED, SCN_EXECUTE, SCN_READ, SCN_WRITE = (
     0x00000020, 0x10000000, 0x20000000, 0x40000000, 0x80000000)
-DIR_IMPORT, DIR_RESOURCE, DIR_BASERELOC, DIR_LOAD_CONFIG = 1, 2, 5, 10
+DIR_IMPORT, DIR_RESOURCE, DIR_EXCEPTION, DIR_BASERELOC, DIR_LOAD_CONFIG = 1, 2, 3, 5, 10
 RT_MANIFEST = 24
 
 
@@ -42,12 +50,16 @@ class Pe:
         (self.machine, sections, self.time_stamp, self.symbols_at, self.symbol_count,
          optional_size, self.characteristics) = struct.unpack_from('<HHIIIHH', d, pe + 4)
         opt = pe + 24
-        magic = struct.unpack_from('<H', d, opt)[0]
-        if magic != 0x10B:
-            raise ValueError(f'{path}: not a PE32 (32-bit) image')
+        self.magic = struct.unpack_from('<H', d, opt)[0]
+        if self.magic not in (0x10B, 0x20B):
+            raise ValueError(f'{path}: neither a PE32 nor a PE32+ image')
+        self.plus = self.magic == 0x20B
+        # PE32+ has a 64-bit image base and stack and heap sizes, and no BaseOfData: its data
+        # directories begin 16 bytes later. DllCharacteristics sits at the same place in both.
         self.dll_characteristics = struct.unpack_from('<H', d, opt + 70)[0]
-        count = struct.unpack_from('<I', d, opt + 92)[0]
-        self.dirs = [struct.unpack_from('<II', d, opt + 96 + 8 * i) for i in range(count)]
+        dirs_at = opt + (112 if self.plus else 96)
+        count = struct.unpack_from('<I', d, dirs_at - 4)[0]
+        self.dirs = [struct.unpack_from('<II', d, dirs_at + 8 * i) for i in range(count)]
         self.sections = []
         at = opt + optional_size
         for i in range(sections):
@@ -142,14 +154,23 @@ def writes_exception_chain(code):
     return hits
 
 
-def check_hardening(pe, stack_protector):
-    broken, notes = [], []
-    if pe.machine != IMAGE_FILE_MACHINE_I386:
-        broken.append(f'machine {pe.machine:#x}, not i386')
+def check_machine(pe, machine):
+    broken = []
+    if pe.machine != MACHINES[machine]:
+        broken.append(f'machine {pe.machine:#x}, not {machine}')
+    if pe.magic != PE_MAGIC[machine]:
+        broken.append(f'optional header magic {pe.magic:#x}, not that of {machine} images')
+    return broken
+
+
+def check_hardening(pe, machine, stack_protector):
+    broken, notes = check_machine(pe, machine), []
     dc = pe.dll_characteristics
     reloc_rva, reloc_size = pe.dir(DIR_BASERELOC)
     if not dc & DYNAMIC_BASE:
         broken.append('ASLR: DYNAMIC_BASE is not set')
+    if pe.plus and not dc & HIGH_ENTROPY_VA:
+        broken.append('ASLR: HIGH_ENTROPY_VA is not set on a 64-bit image')
     if pe.characteristics & IMAGE_FILE_RELOCS_STRIPPED or not reloc_size:
         broken.append('ASLR: the image has no relocation table to be moved by')
     if not dc & NX_COMPAT:
@@ -166,29 +187,39 @@ def check_hardening(pe, stack_protector):
         if s and s['flags'] & SCN_EXECUTE:
             broken.append(f"the import table lies in the executable section {s['name']}")
 
-    load_config_rva, load_config_size = pe.dir(DIR_LOAD_CONFIG)
-    handler_count = 0
-    if load_config_size >= 72:
-        at = pe.offset(load_config_rva)
-        size = struct.unpack_from('<I', pe.data, at)[0]
-        if size >= 72:
-            handler_count = struct.unpack_from('<I', pe.data, at + 68)[0]
-    if dc & NO_SEH:
-        for s in pe.sections:
-            if s['flags'] & SCN_EXECUTE:
-                code = pe.data[s['raw_at']:s['raw_at'] + s['raw_size']]
-                for hit in writes_exception_chain(code):
-                    broken.append(f"SafeSEH: NO_SEH, but the code at RVA {s['va'] + hit:#x} links a "
-                                  'handler into the exception chain (writes fs:[0])')
-    elif not handler_count:
-        broken.append('SafeSEH: neither NO_SEH nor a table of safe exception handlers')
+    if pe.plus:
+        # x64 has no handler chain to protect: exceptions unwind through the image's tables.
+        if not pe.dir(DIR_EXCEPTION)[1]:
+            broken.append('unwinding: the 64-bit image has no exception directory (unwind data)')
+        if dc & NO_SEH:
+            broken.append('unwinding: NO_SEH on a 64-bit image, whose exceptions go through '
+                          'its SEH tables')
+    else:
+        load_config_rva, load_config_size = pe.dir(DIR_LOAD_CONFIG)
+        handler_count = 0
+        if load_config_size >= 72:
+            at = pe.offset(load_config_rva)
+            size = struct.unpack_from('<I', pe.data, at)[0]
+            if size >= 72:
+                handler_count = struct.unpack_from('<I', pe.data, at + 68)[0]
+        if dc & NO_SEH:
+            for s in pe.sections:
+                if s['flags'] & SCN_EXECUTE:
+                    code = pe.data[s['raw_at']:s['raw_at'] + s['raw_size']]
+                    for hit in writes_exception_chain(code):
+                        broken.append(f"SafeSEH: NO_SEH, but the code at RVA {s['va'] + hit:#x} "
+                                      'links a handler into the exception chain (writes fs:[0])')
+        elif not handler_count:
+            broken.append('SafeSEH: neither NO_SEH nor a table of safe exception handlers')
 
     if stack_protector:
         names = pe.symbol_names()
+        # C names carry a leading underscore on x86 only.
+        prefix = '' if pe.plus else '_'
         if not names:
             broken.append('stack protection: cannot tell, the image has no symbol table')
         else:
-            for name in ('___stack_chk_fail', '___stack_chk_guard'):
+            for name in (prefix + '__stack_chk_fail', prefix + '__stack_chk_guard'):
                 if name not in names:
                     broken.append(f'stack protection: {name} is not linked in')
     if not dc & GUARD_CF:
@@ -209,8 +240,9 @@ SUPPORTED_OS = {
 }
 
 
-def check_manifest(pe, version):
-    broken = []
+def check_manifest(pe, version, machine):
+    broken = check_machine(pe, machine)
+    arch = MANIFEST_ARCH[machine]
     manifests = pe.resources(RT_MANIFEST)
     if len(manifests) != 1:
         return [f'{len(manifests)} manifest resources, not one'], None
@@ -229,8 +261,8 @@ def check_manifest(pe, version):
     if identity is None:
         broken.append('no assemblyIdentity of the program')
     elif (identity.get('type'), identity.get('version'), identity.get('processorArchitecture')) \
-            != ('win32', version, 'x86'):
-        broken.append(f'the program\'s identity is {identity.attrib}, expected a win32 x86 '
+            != ('win32', version, arch):
+        broken.append(f'the program\'s identity is {identity.attrib}, expected a win32 {arch} '
                       f'assembly of version {version}')
 
     controls = [a for a in root.iterfind(
@@ -243,7 +275,7 @@ def check_manifest(pe, version):
         a = controls[0]
         if (a.get('type'), a.get('version'), a.get('publicKeyToken', '').lower()) != \
                 ('win32', '6.0.0.0', '6595b64144ccf1df') or \
-                a.get('processorArchitecture') not in ('*', 'x86'):
+                a.get('processorArchitecture') not in ('*', arch):
             broken.append(f'the Common Controls dependency is {a.attrib}, not version 6.0.0.0 '
                           'with the system\'s public key token')
 
@@ -279,12 +311,13 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split('\n')[0])
     parser.add_argument('what', choices=('hardening', 'manifest'))
     parser.add_argument('image')
+    parser.add_argument('--machine', choices=sorted(MACHINES), required=True)
     parser.add_argument('--stack-protector', action='store_true')
     parser.add_argument('--version')
     args = parser.parse_args()
     pe = Pe(args.image)
     if args.what == 'hardening':
-        broken, notes = check_hardening(pe, args.stack_protector)
+        broken, notes = check_hardening(pe, args.machine, args.stack_protector)
         sections = ', '.join(s['name'] for s in pe.sections)
         print(f'{args.image}: DllCharacteristics {pe.dll_characteristics:#06x}; sections {sections}')
         for note in notes:
@@ -292,7 +325,7 @@ def main():
     else:
         if not args.version:
             parser.error('manifest needs --version')
-        broken, data = check_manifest(pe, args.version)
+        broken, data = check_manifest(pe, args.version, args.machine)
         if data is not None:
             print(data.decode('utf-8', 'replace'))
     for rule in broken:

@@ -1,12 +1,4 @@
-# 32-bit Windows cross build with MinGW-w64. The -posix compilers are needed:
-# GoogleTest does not build with the win32 thread model.
-set(CMAKE_SYSTEM_NAME Windows)
+# 32-bit Windows cross build with MinGW-w64: the deliverables as they ship.
 set(CMAKE_SYSTEM_PROCESSOR x86)
 set(MK_MINGW_PREFIX i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${MK_MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${MK_MINGW_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER ${MK_MINGW_PREFIX}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${MK_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw.cmake)
