@@ -38,11 +38,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 abort();
             if (trimmed.substr(2) != split.handle_text + u" " + split.switch_text)
                 abort();
-            try {
-                MascotHandleOf(split);
-            } catch (const RuntimeError& e) {
-                if (e.code() != ErrorCode::Overflow)
-                    abort();
+            for (int bits : {32, 64}) {
+                try {
+                    int64_t handle = MascotHandleOf(split, bits);
+                    if (bits == 32 && (handle < INT32_MIN || handle > INT32_MAX))
+                        abort();
+                } catch (const RuntimeError& e) {
+                    if (e.code() != ErrorCode::Overflow)
+                        abort();
+                }
             }
             break;
     }

@@ -9,12 +9,12 @@
 using namespace ramtidy;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 4)
+    if (size < 8)
         return 0;
-    int32_t sender;
-    std::memcpy(&sender, data, 4);
+    int64_t sender;
+    std::memcpy(&sender, data, 8);
     std::u16string script;
-    for (size_t i = 4; i + 1 < size; i += 2)
+    for (size_t i = 8; i + 1 < size; i += 2)
         script += static_cast<char16_t>(data[i] | (data[i + 1] << 8));
 
     std::u16string r = SstpRequest(script, sender);
@@ -35,11 +35,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (hwnd != expected + tail)
         abort();
 
-    int32_t a = static_cast<int32_t>(size), b = sender;
-    std::u16string report = CleanReportScript(sender, a, b);
+    int32_t a = static_cast<int32_t>(size), b = static_cast<int32_t>(sender);
+    std::u16string report = CleanReportScript(b, a, b);
     if (report.size() < 4 || report.compare(report.size() - 4, 4, u"KB\\e") != 0)
         abort();
-    if (MemoryStatusScript(sender, a, b).find(MemoryComment(b)) == std::u16string::npos)
+    if (MemoryStatusScript(b, a, b).find(MemoryComment(b)) == std::u16string::npos)
         abort();
     return 0;
 }

@@ -9,8 +9,11 @@
 
 namespace {
 
-// The ANSI process entry as the snapshot functions fill it; its size is what they check.
-const DWORD kProcessEntrySize = 296;
+// The ANSI process entry as the snapshot functions fill it; its size is what they check, and
+// it differs by architecture (it holds a pointer-sized field).
+const DWORD kProcessEntrySize = sizeof(tagPROCESSENTRY32);
+static_assert(sizeof(void*) != 4 || kProcessEntrySize == 296,
+              "the 32-bit process entry is 296 bytes");
 const DWORD kSakuraCopyBytes = 65536;
 const int kMaxMascotEntries = 999;
 

@@ -37,7 +37,7 @@ const char kNoticeFormat[] = MK_SSTP_NOTICE_REQUEST_LINE
     "C\x83\x8b\x82\xbe\x82\xc1\x82\xbd\x82\xe6\x81"
     "B\\u\x82\xb9\x82\xc1\x82\xa9\x82\xbf\x82\xe2\x82\xc8\x81"
     "B\\e\r\n"
-    "HWnd: %ld\r\n"
+    "HWnd: %s\r\n"
     "Charset: " MK_SSTP_CHARSET;
 
 const DWORD kVersionBufferBytes = 1024;
@@ -251,8 +251,10 @@ DWORD WINAPI InstalledNoticeThread(LPVOID param) {
     HWND hController = FindController();
     char* request = static_cast<char*>(MkAlloc(kNoticeBufferBytes));
     if (request) {
-        wsprintfA(request, kNoticeFormat,
-                  static_cast<long>(reinterpret_cast<LONG_PTR>(hController)));
+        // The handle as signed decimal, at the width of a pointer.
+        char handle[kMkDecimalBytes];
+        MkDecimal(reinterpret_cast<INT_PTR>(hController), handle);
+        wsprintfA(request, kNoticeFormat, handle);
         COPYDATASTRUCT cds;
         cds.dwData = MK_SSTP_COPYDATA_ID;
         cds.cbData = static_cast<DWORD>(lstrlenA(request));

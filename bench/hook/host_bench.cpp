@@ -29,6 +29,7 @@
 
 #include "bench_hooks.h"
 #include "mirekko/mkhook.h"
+#include "arch.h"
 
 using namespace mk::bench;
 
@@ -156,7 +157,7 @@ Times Measure(bool ssp, int n) {
 HANDLE PublishSakura(HWND other, HWND own) {
     std::string text("\0\0\0\0", 4);
     for (int i = 1; i <= 100; ++i) {
-        long h = static_cast<long>(reinterpret_cast<LONG_PTR>(i < 100 ? other : own));
+        long long h = static_cast<long long>(reinterpret_cast<LONG_PTR>(i < 100 ? other : own));
         text += std::to_string(i) + ".hwnd\x01" + std::to_string(h) + "\r\n";
     }
     HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 65536,
@@ -245,7 +246,8 @@ int RunHost(const std::string& bin, int rounds, int n) {
     auto row = [&](const char* name, double Times::*field, int ratio) {
         double r = Median(ratios[ratio]);
         within = within && r <= 1.2;
-        printf("%-40s %10.0f %10.0f %8.3f\n", name, column(0, field), column(1, field), r);
+        printf("%-40s %10.0f %10.0f %8.3f %7s\n", name, column(0, field), column(1, field), r,
+               MK_BENCH_ARCH);
     };
     if (ssp) {
         row("ssp.exe menu opening (WM_INITMENU)", &Times::open, 0);
@@ -255,8 +257,8 @@ int RunHost(const std::string& bin, int rounds, int n) {
         row("sakura.exe drop, 100 listed windows", &Times::drop, 3);
         printf(
             "  (the least hook's drop from a worker thread / from the host's thread: %.0f / "
-            "%.0f us, %.3f)\n",
-            column(1, &Times::drop), column(2, &Times::drop), Median(syncRatios));
+            "%.0f us, %.3f, %s)\n",
+            column(1, &Times::drop), column(2, &Times::drop), Median(syncRatios), MK_BENCH_ARCH);
     }
     printf("%s target: ratio 1.2 or less -> %s\n", ssp ? "menu" : "command and drop",
            within ? "met" : "NOT met");
@@ -331,7 +333,7 @@ int main(int argc, char** argv) {
         "host_bench: %d rounds of %d messages; us per message (medians) and the median of the\n"
         "rounds' ratios mkhook / least hook for the job\n",
         rounds, n);
-    printf("%-40s %10s %10s %8s\n", "workload", "mkhook", "least", "ratio");
+    printf("%-40s %10s %10s %8s %7s\n", "workload", "mkhook", "least", "ratio", "build");
     fflush(stdout);
     bool ok = window != nullptr;
     for (const char* name : {"ssp.exe", "sakura.exe"}) {

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "mirekko/protocol.h"
+#include "arch.h"
 
 namespace {
 
@@ -82,7 +83,8 @@ int MinimalReport(HWND mascot) {
                           L"MB\\n空き率：50％\\n\\nまぁ、こんなもんか。\\e";
     std::wstring request =
         L"" MK_SSTP_PLUGIN_REQUEST_LINE "\r\nSender: " MK_SSTP_SENDER "\r\nScript: " + script +
-        L"\r\nHWnd: " + std::to_wstring(static_cast<long>(reinterpret_cast<intptr_t>(window))) +
+        L"\r\nHWnd: " +
+        std::to_wstring(static_cast<long long>(reinterpret_cast<intptr_t>(window))) +
         L"\r\nCharset: " MK_SSTP_CHARSET "\r\n";
     int n = WideCharToMultiByte(932, 0, request.data(), static_cast<int>(request.size()), nullptr,
                                 0, nullptr, nullptr);
@@ -217,8 +219,8 @@ void PrintRatio(const char* name, const std::vector<double>& times, const std::v
     for (size_t r = 0; r < times.size() && r < base.size(); ++r)
         ratios.push_back(times[r] / base[r]);
     double ratio = Median(ratios);
-    std::printf("  %-12s %8.1f ms   %.3f x %s (target <= %.2f)%s\n", name, Median(times), ratio,
-                base_name, target, ratio <= target ? "" : "  MISSED");
+    std::printf("  %-12s %8.1f ms   %.3f x %s, %s build (target <= %.2f)%s\n", name, Median(times),
+                ratio, base_name, MK_BENCH_ARCH, target, ratio <= target ? "" : "  MISSED");
 }
 
 }  // namespace
@@ -253,7 +255,8 @@ int wmain(int argc, wchar_t** argv) {
     HANDLE sink_thread = CreateThread(nullptr, 0, SinkThread, &sink, 0, nullptr);
     while (!sink)
         Sleep(1);
-    std::wstring sink_handle = std::to_wstring(static_cast<long>(reinterpret_cast<intptr_t>(sink)));
+    std::wstring sink_handle =
+        std::to_wstring(static_cast<long long>(reinterpret_cast<intptr_t>(sink)));
 
     wchar_t sw[64];
     swprintf(sw, 64, L"/%.6f", percent);

@@ -47,8 +47,10 @@ SplitArguments SplitCommandLine(std::u16string_view arguments) {
     return out;
 }
 
-int32_t MascotHandleOf(const SplitArguments& split) {
-    return RoundToInt32(ReadNumber(split.handle_text), "The mascot window handle");
+int64_t MascotHandleOf(const SplitArguments& split, int handle_bits) {
+    const double number = ReadNumber(split.handle_text);
+    const char* what = "The mascot window handle";
+    return handle_bits == 64 ? RoundToInt64(number, what) : RoundToInt32(number, what);
 }
 
 }  // namespace ramtidy

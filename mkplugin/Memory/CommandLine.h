@@ -31,8 +31,10 @@ std::u16string TrimBlanks(std::u16string_view text);
 // the controller's and are not examined.
 SplitArguments SplitCommandLine(std::u16string_view arguments);
 
-// The mascot window handle: the handle text read as a number and rounded half to even.
-// Throws RuntimeError(Overflow) when it does not fit a signed 32-bit integer.
-int32_t MascotHandleOf(const SplitArguments& split);
+// The mascot window handle: the handle text read as a number and rounded half to even, at the
+// width of the program's window handles (`handle_bits`, 32 or 64: the controller writes the
+// handle as it has it). Throws RuntimeError(Overflow) when it does not fit a signed integer of
+// that width.
+int64_t MascotHandleOf(const SplitArguments& split, int handle_bits);
 
 }  // namespace ramtidy

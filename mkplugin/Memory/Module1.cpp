@@ -18,7 +18,7 @@
 
 namespace ramtidy {
 
-int32_t g_MascotWindow = 0;
+intptr_t g_MascotWindow = 0;
 
 BlockHandle* BlockHandles = nullptr;
 
@@ -61,8 +61,9 @@ private:
     BlockHandle* handles_;
 };
 
-int32_t HandleValue(HWND hwnd) {
-    return static_cast<int32_t>(reinterpret_cast<intptr_t>(hwnd));
+// A window handle as the number the command line and the SSTP requests carry.
+intptr_t HandleValue(HWND hwnd) {
+    return reinterpret_cast<intptr_t>(hwnd);
 }
 
 int Main() {
@@ -87,7 +88,8 @@ int Main() {
         case SplitArguments::Kind::Ok:
             break;
     }
-    g_MascotWindow = MascotHandleOf(split);
+    // Checked to the width of a handle, so the value fits.
+    g_MascotWindow = static_cast<intptr_t>(MascotHandleOf(split, sizeof(HWND) * 8));
 
     if (!Form1.Create())
         return 1;
@@ -131,7 +133,7 @@ void SendSstpScript(const std::u16string& script) {
     data.dwData = MK_SSTP_COPYDATA_ID;
     data.cbData = static_cast<DWORD>(g_RequestBuffer.size());  // no terminating zero
     data.lpData = g_RequestBuffer.data();
-    HWND target = reinterpret_cast<HWND>(static_cast<intptr_t>(g_MascotWindow));
+    HWND target = reinterpret_cast<HWND>(g_MascotWindow);
     // 65535 on the command line would otherwise hand the request to every top-level window.
     if (target == HWND_BROADCAST)
         return;

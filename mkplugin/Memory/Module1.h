@@ -17,7 +17,7 @@ using BlockHandle = std::conditional_t<sizeof(void*) == 4, int32_t, intptr_t>;
 extern BlockHandle* BlockHandles;
 
 // The mascot window every SSTP request goes to, as the command line gave it.
-extern int32_t g_MascotWindow;
+extern intptr_t g_MascotWindow;
 
 // Installed and free physical memory in bytes.
 struct MemoryFigures {

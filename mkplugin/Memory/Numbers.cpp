@@ -83,14 +83,19 @@ namespace {
 template <typename Int>
 Int RoundChecked(double x, const char* what) {
     double r = RoundHalfEven(x);
-    if (!(r >= static_cast<double>(std::numeric_limits<Int>::min()) &&
-          r <= static_cast<double>(std::numeric_limits<Int>::max())))
+    // The upper bound as the power of two above the maximum: a double holds that exactly,
+    // while a 64-bit maximum would round up to it and let 2^63 through.
+    const double min = static_cast<double>(std::numeric_limits<Int>::min());
+    if (!(r >= min && r < -min))
         throw RuntimeError(ErrorCode::Overflow, std::string(what) + " does not fit its variable");
     return static_cast<Int>(r);
 }
 
 }  // namespace
 
+int64_t RoundToInt64(double x, const char* what) {
+    return RoundChecked<int64_t>(x, what);
+}
 int32_t RoundToInt32(double x, const char* what) {
     return RoundChecked<int32_t>(x, what);
 }

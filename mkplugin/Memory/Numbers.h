@@ -19,8 +19,9 @@ double ReadNumber(std::u16string_view text);
 // Nearest integer, a half going to the even neighbour (12.5 -> 12, 13.5 -> 14, -2.5 -> -2).
 double RoundHalfEven(double x);
 
-// RoundHalfEven checked against the signed 32-bit / 16-bit range; NaN, infinities and values
-// outside the range throw RuntimeError(Overflow). `what` names the value in the message.
+// RoundHalfEven checked against the signed 64-bit / 32-bit / 16-bit range; NaN, infinities and
+// values outside the range throw RuntimeError(Overflow). `what` names the value in the message.
+int64_t RoundToInt64(double x, const char* what);
 int32_t RoundToInt32(double x, const char* what);
 int16_t RoundToInt16(double x, const char* what);
 

@@ -42,7 +42,7 @@ std::u16string CleanReportScript(int32_t total_kb, int32_t free_before_kb, int32
            Decimal(free_before_kb) + u"KB→" + Decimal(free_after_kb) + u"KB\\e";
 }
 
-std::u16string SstpRequest(const std::u16string& script, int32_t sender) {
+std::u16string SstpRequest(const std::u16string& script, int64_t sender) {
     // A handle that is not negative gets a blank where a negative one has its minus sign.
     std::u16string hwnd = sender < 0 ? Decimal(sender) : u" " + Decimal(sender);
     // Every header ends with CR LF, the last one too: the plug-in's shape of the request.

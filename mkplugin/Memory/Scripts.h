@@ -26,8 +26,8 @@ std::u16string MemoryStatusScript(int32_t total_mb, int32_t free_mb, int32_t fre
 std::u16string CleanReportScript(int32_t total_kb, int32_t free_before_kb, int32_t free_after_kb);
 
 // The SSTP/1.5 request: five lines, each ended by CR LF, nothing after the last.
-// `sender` is the status window's handle as a signed 32-bit value.
-std::u16string SstpRequest(const std::u16string& script, int32_t sender);
+// `sender` is the status window's handle as a signed value of the handle's width.
+std::u16string SstpRequest(const std::u16string& script, int64_t sender);
 
 // The saved "ShowWnd" text as a flag. Only "True" and "False" are written by the plug-in;
 // any other text throws RuntimeError(TypeMismatch).

@@ -61,8 +61,9 @@ void LogCopyData(HWND to, WPARAM from, const COPYDATASTRUCT* cds) {
     std::string bytes;
     if (cds && cds->lpData && cds->cbData)
         bytes.assign(static_cast<const char*>(cds->lpData), cds->cbData);
-    Out(Format("COPYDATA to=%ld from=%ld dwData=%lu cbData=%lu hex=",
-               static_cast<long>(reinterpret_cast<LONG_PTR>(to)), static_cast<long>(from),
+    Out(Format("COPYDATA to=%lld from=%lld dwData=%lu cbData=%lu hex=",
+               static_cast<long long>(reinterpret_cast<LONG_PTR>(to)),
+               static_cast<long long>(static_cast<LONG_PTR>(from)),
                cds ? static_cast<unsigned long>(cds->dwData) : 0ul,
                cds ? static_cast<unsigned long>(cds->cbData) : 0ul) +
         Hex(bytes.data(), bytes.size()));

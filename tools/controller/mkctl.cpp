@@ -55,8 +55,9 @@ std::string g_plugin;
 std::map<unsigned, std::string> g_switches = {
     {1000, "/MEMSTATUS"}, {1001, "/1"}, {1002, "/SETTING"}};
 
-long H(const void* h) {
-    return static_cast<long>(reinterpret_cast<LONG_PTR>(h));
+// Handles as signed decimal at the width of a pointer (long has 32 bits on 64-bit Windows).
+long long H(const void* h) {
+    return static_cast<long long>(reinterpret_cast<LONG_PTR>(h));
 }
 
 // The suite's plug-in files end in ".mkp"; a dropped one is "installed".
@@ -89,7 +90,7 @@ void StartPlugin(HWND mascot, unsigned id) {
     if (g_plugin.empty() || it == g_switches.end())
         return;
     // The plug-in skips the first two characters; the handle follows, then the switch.
-    std::string args = Format("MK%ld ", H(mascot)) + it->second;
+    std::string args = Format("MK%lld ", H(mascot)) + it->second;
     std::string cmd = "\"" + g_plugin + "\" " + args;
     STARTUPINFOA si = {};
     si.cb = sizeof si;
@@ -109,8 +110,9 @@ void StartPlugin(HWND mascot, unsigned id) {
 LRESULT CALLBACK ControllerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
         case MK_WM_COMMAND:
-            Out(Format("WM_USER+0 wParam=%ld lParam=%ld", static_cast<long>(wp),
-                       static_cast<long>(lp)));
+            Out(Format("WM_USER+0 wParam=%lld lParam=%lld",
+                       static_cast<long long>(static_cast<LONG_PTR>(wp)),
+                       static_cast<long long>(lp)));
             StartPlugin(reinterpret_cast<HWND>(wp), static_cast<unsigned>(lp));
             return 0;
         case MK_WM_REFRESH:
@@ -121,12 +123,12 @@ LRESULT CALLBACK ControllerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             int previousAlive = g_lastMenu && IsMenu(g_lastMenu) ? 1 : 0;
             HMENU m = BuildSuiteMenu();
             g_lastMenu = m;
-            Out(Format("WM_USER+2 menu=%ld previous_alive=%d", H(m), previousAlive));
+            Out(Format("WM_USER+2 menu=%lld previous_alive=%d", H(m), previousAlive));
             return reinterpret_cast<LRESULT>(m);
         }
         case MK_WM_GETPOPUP: {
             HMENU m = g_nullPopup ? nullptr : g_popup;
-            Out(Format("WM_USER+3 menu=%ld", H(m)));
+            Out(Format("WM_USER+3 menu=%lld", H(m)));
             return reinterpret_cast<LRESULT>(m);
         }
         case WM_SETTEXT: {
@@ -145,7 +147,9 @@ LRESULT CALLBACK ControllerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case MK_WM_DROPFILE: {
             char title[1024] = "";
             GetWindowTextA(hwnd, title, sizeof title);
-            Out(Format("WM_USER+4 wParam=%ld title=", static_cast<long>(wp)) + SjisToUtf8(title));
+            Out(Format("WM_USER+4 wParam=%lld title=",
+                       static_cast<long long>(static_cast<LONG_PTR>(wp))) +
+                SjisToUtf8(title));
             SetWindowTextA(hwnd, MK_CONTROLLER_TITLE);
             if (g_speakOnDrop) {
                 // The mascot's thread is the one that sent this drop's news: it must still
@@ -158,7 +162,7 @@ LRESULT CALLBACK ControllerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
                 LRESULT r =
                     SendMessageA(reinterpret_cast<HWND>(wp), WM_COPYDATA,
                                  reinterpret_cast<WPARAM>(hwnd), reinterpret_cast<LPARAM>(&cds));
-                Out(Format("SPOKE result=%ld", static_cast<long>(r)));
+                Out(Format("SPOKE result=%lld", static_cast<long long>(r)));
             }
             // What a controller does with the path: open the file by the title's bytes.
             HANDLE file = CreateFileA(title, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -195,7 +199,7 @@ void CallHookStart(DWORD thread) {
     if (!g_lib.HookStart)
         return;
     HHOOK h = g_lib.HookStart(thread, 0);
-    Out(Format("HookStart result=%ld", H(h)));
+    Out(Format("HookStart result=%lld", H(h)));
 }
 
 bool Unload() {
@@ -245,10 +249,9 @@ void RunCommand(std::string line) {
         Out(Format("MKShowVersion result=%d", g_lib.MKShowVersion()));
     } else if (cmd == "mkiok") {
         std::string target = NextWord(line);
-        HWND h =
-            target == "sink"
-                ? g_commands
-                : reinterpret_cast<HWND>(static_cast<LONG_PTR>(strtol(target.c_str(), nullptr, 0)));
+        HWND h = target == "sink" ? g_commands
+                                  : reinterpret_cast<HWND>(
+                                        static_cast<LONG_PTR>(strtoll(target.c_str(), nullptr, 0)));
         Out(Format("MKShowMKIOK result=%d", g_lib.MKShowMKIOK(h)));
     } else if (cmd == "threads") {
         Out(Format("THREADS n=%d", CountThreadsStartedIn(g_lib.module)));
@@ -283,7 +286,7 @@ void RunCommand(std::string line) {
     } else if (cmd == "createwindow") {
         if (!g_controller)
             g_controller = CreateControllerWindow();
-        Out(Format("WINDOW hwnd=%ld", H(g_controller)));
+        Out(Format("WINDOW hwnd=%lld", H(g_controller)));
     } else {
         Out("ERROR unknown command " + cmd);
     }
@@ -373,7 +376,7 @@ int main(int argc, char** argv) {
     }
     if (start)
         CallHookStart(thread);
-    Out(Format("READY hwnd=%ld pid=%lu sink=%ld", H(g_controller), GetCurrentProcessId(),
+    Out(Format("READY hwnd=%lld pid=%lu sink=%lld", H(g_controller), GetCurrentProcessId(),
                H(g_commands)));
     StartStdinReader(g_commands);
 

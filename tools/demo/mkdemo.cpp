@@ -107,10 +107,11 @@ void OpenMenu(Proc& host, Proc& controller, size_t position, bool removedAtClose
 }
 
 // Chooses a suite command; the controller starts the plug-in with it.
-std::string Command(Proc& host, Proc& controller, unsigned id, long mascot) {
+std::string Command(Proc& host, Proc& controller, unsigned id, long long mascot) {
     host.Send("command " + std::to_string(id));
     std::string cmd = controller.Wait("WM_USER+0 ");
-    Check(FieldLong(cmd, "wParam") == mascot && FieldLong(cmd, "lParam") == static_cast<long>(id),
+    Check(FieldLong(cmd, "wParam") == mascot &&
+              FieldLong(cmd, "lParam") == static_cast<long long>(id),
           "the controller got the command with the mascot window");
     return controller.Wait("PLUGIN pid=");
 }
@@ -172,13 +173,13 @@ int wmain(int argc, wchar_t** argv) {
         "1. The mascot host runs as ssp.exe; the controller loads mkhook.dll and starts the hooks");
     Proc host = StartProc("ssp.exe", L"ssp.exe", L"");
     std::string ready = host.Wait("READY ");
-    long mascot = FieldLong(ready, "tmainform");
+    long long mascot = FieldLong(ready, "tmainform");
     Proc ctl =
         StartProc("controller", L"mkctl.exe", L"--plugin \"" + BinPath(L"ramtidy.exe") + L"\"");
     ctl.Wait("WM_USER+2 ");
     ctl.Wait("HookStart result=");
     std::string cready = ctl.Wait("READY ");
-    long controller = FieldLong(cready, "hwnd");
+    long long controller = FieldLong(cready, "hwnd");
     // Wine maps the library into the host on one of its later messages; wait for it.
     host.Send("hooked");
     Check(Field(host.Wait("HOOKED "), "mkhook") == "1", "mkhook.dll runs inside the host");
@@ -259,7 +260,7 @@ int wmain(int argc, wchar_t** argv) {
         "from the shared memory \"Sakura\"");
     Proc sakura = StartProc("sakura.exe", L"sakura.exe", L"--first dev");
     std::string sready = sakura.Wait("READY ");
-    long smascot = FieldLong(sready, "tmainform");
+    long long smascot = FieldLong(sready, "tmainform");
     sakura.Send("hooked");
     Check(Field(sakura.Wait("HOOKED "), "mkhook") == "1", "mkhook.dll runs inside the host");
     OpenMenu(sakura, ctl, 4, false);

@@ -110,8 +110,8 @@ std::vector<std::string> MenuItems(const std::string& line) {
     return items;
 }
 
-long FieldLong(const std::string& line, const std::string& key) {
-    return std::strtol(Field(line, key).c_str(), nullptr, 10);
+long long FieldLong(const std::string& line, const std::string& key) {
+    return std::strtoll(Field(line, key).c_str(), nullptr, 10);
 }
 
 }  // namespace mk::test
@@ -165,7 +165,7 @@ LRESULT CALLBACK CopyDataSink::WndProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
         // at the moment of the send.
         const auto* cds = reinterpret_cast<const COPYDATASTRUCT*>(lp);
         Request r;
-        r.from = static_cast<long>(wp);
+        r.from = static_cast<long long>(static_cast<LONG_PTR>(wp));
         r.dw_data = static_cast<unsigned long>(cds->dwData);
         r.bytes.assign(static_cast<const char*>(cds->lpData), cds->cbData);
         HWND sender = reinterpret_cast<HWND>(wp);

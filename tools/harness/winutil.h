@@ -25,13 +25,24 @@ std::string HexDecode(const std::string& hex);
 // Value of `key=` in a line of words, up to the next blank ("" when absent); for `hex=` and
 // `title=` that come last, up to the end of the line.
 std::string Field(const std::string& line, const std::string& key);
-long FieldLong(const std::string& line, const std::string& key);
+// As a number; handles are printed at the width of a pointer, so this reads 64 bits.
+long long FieldLong(const std::string& line, const std::string& key);
 
 // The lines of `lines` that begin with `prefix`.
 std::vector<std::string> WithPrefix(const std::vector<std::string>& lines,
                                     const std::string& prefix);
 // The items of a host's "MENU <when> count=N items=a|b|c" line.
 std::vector<std::string> MenuItems(const std::string& line);
+
+// Mascot handle texts beyond the range of the build's window handles (32 or 64 bits), which
+// the plug-in reads at their width: far beyond, and the first value past the end.
+#ifdef _WIN64
+inline const wchar_t kHandleFarBeyondRange[] = L"99999999999999999999";
+inline const wchar_t kHandleJustPastRange[] = L"9223372036854775808";
+#else
+inline const wchar_t kHandleFarBeyondRange[] = L"99999999999";
+inline const wchar_t kHandleJustPastRange[] = L"2147483647.5";
+#endif
 
 }  // namespace mk::test
 
@@ -43,7 +54,7 @@ namespace mk::test {
 class CopyDataSink {
 public:
     struct Request {
-        long from = 0;
+        long long from = 0;
         unsigned long dw_data = 0;
         std::string bytes;
         bool sender_is_window = false;
@@ -56,7 +67,7 @@ public:
     CopyDataSink(const CopyDataSink&) = delete;
     CopyDataSink& operator=(const CopyDataSink&) = delete;
     HWND hwnd() const { return hwnd_; }
-    long handle() const { return static_cast<long>(reinterpret_cast<intptr_t>(hwnd_)); }
+    long long handle() const { return static_cast<long long>(reinterpret_cast<intptr_t>(hwnd_)); }
     std::vector<Request> Requests();
 
 private:

@@ -105,8 +105,9 @@ const char* KindName(Kind k) {
     }
 }
 
-long H(const void* h) {
-    return static_cast<long>(reinterpret_cast<LONG_PTR>(h));
+// Handles as signed decimal at the width of a pointer (long has 32 bits on 64-bit Windows).
+long long H(const void* h) {
+    return static_cast<long long>(reinterpret_cast<LONG_PTR>(h));
 }
 
 const char* WindowName(HWND hwnd) {
@@ -221,7 +222,7 @@ void PublishSakura() {
     DWORD size = g_opt.sakura == Sakura::Hostile ? 4096 : g_opt.sakuraSize;
     // Bytes 0-3 are not part of the list; zeros there must not end it.
     std::string text("\x00\x10\x00\x00", 4);
-    std::string main = Format("%ld", H(g_mainform));
+    std::string main = Format("%lld", H(g_mainform));
     char exe[MAX_PATH];
     DWORD n = GetModuleFileNameA(nullptr, exe, MAX_PATH);
     text += Entry("name", "mkhost");
@@ -234,8 +235,8 @@ void PublishSakura() {
             text += Entry("kerohwnd", main);
             break;
         case Sakura::Foreign:
-            text +=
-                Entry("hwnd", Format("%ld", H(g_opt.foreign ? g_opt.foreign : GetDesktopWindow())));
+            text += Entry("hwnd",
+                          Format("%lld", H(g_opt.foreign ? g_opt.foreign : GetDesktopWindow())));
             text += Entry("kerohwnd", main);
             break;
         case Sakura::Hostile:
@@ -459,12 +460,12 @@ void RunCommand(const std::string& line) {
 LRESULT CALLBACK HostProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
         case WM_INITMENU:
-            Out(Format("HOST WM_INITMENU window=%s menu=%ld", WindowName(hwnd),
-                       static_cast<long>(wp)));
+            Out(Format("HOST WM_INITMENU window=%s menu=%lld", WindowName(hwnd),
+                       static_cast<long long>(static_cast<LONG_PTR>(wp))));
             break;
         case WM_MENUSELECT:
-            Out(Format("HOST WM_MENUSELECT window=%s item=%u flags=%x menu=%ld", WindowName(hwnd),
-                       LOWORD(wp), HIWORD(wp), static_cast<long>(lp)));
+            Out(Format("HOST WM_MENUSELECT window=%s item=%u flags=%x menu=%lld", WindowName(hwnd),
+                       LOWORD(wp), HIWORD(wp), static_cast<long long>(lp)));
             break;
         case WM_ENTERIDLE:
             if (wp == MSGF_MENU)
@@ -580,7 +581,7 @@ bool ParseOptions(int argc, char** argv) {
                 return false;
         } else if (a == "--foreign" && hasValue) {
             g_opt.foreign =
-                reinterpret_cast<HWND>(static_cast<LONG_PTR>(strtol(argv[++i], nullptr, 10)));
+                reinterpret_cast<HWND>(static_cast<LONG_PTR>(strtoll(argv[++i], nullptr, 10)));
         } else {
             return false;
         }
@@ -639,7 +640,7 @@ int main(int argc, char** argv) {
     BuildContextMenu();
     PublishSakura();
 
-    Out(Format("READY pid=%lu kind=%s tmainform=%ld tputil=%ld", GetCurrentProcessId(),
+    Out(Format("READY pid=%lu kind=%s tmainform=%lld tputil=%lld", GetCurrentProcessId(),
                KindName(g_opt.kind), H(g_mainform), H(g_tputil)));
     StartStdinReader(g_commands);
 

@@ -13,8 +13,8 @@ namespace mk::test {
 
 struct Controller {
     std::unique_ptr<Child> child;
-    long hwnd = 0;  // "MK_GETMSG_WND", 0 with --no-window
-    long sink = 0;  // a window of the controller that logs the requests it receives
+    long long hwnd = 0;  // "MK_GETMSG_WND", 0 with --no-window
+    long long sink = 0;  // a window of the controller that logs the requests it receives
 
     // Starts mkctl with `args`; waits for its READY line.
     static Controller Start(const std::wstring& args = L"") {

@@ -31,9 +31,10 @@ public:
         CloseHandle(f);
     }
     bool ok() const { return bytes_.size() > sizeof(IMAGE_DOS_HEADER); }
-    const IMAGE_NT_HEADERS32* nt() const {
+    // The headers of the build's own kind (PE32 or PE32+): the library is built with the test.
+    const IMAGE_NT_HEADERS* nt() const {
         auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(bytes_.data());
-        return reinterpret_cast<const IMAGE_NT_HEADERS32*>(bytes_.data() + dos->e_lfanew);
+        return reinterpret_cast<const IMAGE_NT_HEADERS*>(bytes_.data() + dos->e_lfanew);
     }
     // File offset of a relative virtual address.
     const BYTE* At(DWORD rva) const {
@@ -55,7 +56,12 @@ private:
 TEST(LibraryFile, ExportsExactlyTheSevenNamesAtTheirOrdinals) {
     PeFile pe(BinPath(L"mkhook.dll"));
     ASSERT_TRUE(pe.ok());
+    // The machine of the build: the test and the library are built for the same one.
+#ifdef _WIN64
+    EXPECT_EQ(pe.nt()->FileHeader.Machine, IMAGE_FILE_MACHINE_AMD64);
+#else
     EXPECT_EQ(pe.nt()->FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
+#endif
     EXPECT_TRUE(pe.nt()->FileHeader.Characteristics & IMAGE_FILE_DLL);
     auto exp = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(
         pe.At(pe.Dir(IMAGE_DIRECTORY_ENTRY_EXPORT).VirtualAddress));
@@ -102,10 +108,12 @@ TEST(LibraryFile, ImportsOnlyFromKernelUserAndShell) {
 TEST(LibraryFile, ExportsResolveByUndecoratedNameWithStdcall) {
     HMODULE m = LoadLibraryW(BinPath(L"mkhook.dll").c_str());
     ASSERT_NE(m, nullptr);
-    auto ver = reinterpret_cast<int(WINAPI*)()>(GetProcAddress(m, "MKGetVersion"));
-    ASSERT_NE(ver, nullptr);
+    FARPROC byName = GetProcAddress(m, "MKGetVersion");
+    ASSERT_NE(byName, nullptr);
+    // Through void(*)(): FARPROC's own type does not match, and GCC says so.
+    auto ver = reinterpret_cast<int(WINAPI*)()>(reinterpret_cast<void (*)()>(byName));
     EXPECT_EQ(ver(), 120);  // also before HookStart
-    EXPECT_EQ(GetProcAddress(m, MAKEINTRESOURCEA(5)), reinterpret_cast<FARPROC>(ver));
+    EXPECT_EQ(GetProcAddress(m, MAKEINTRESOURCEA(5)), byName);
     EXPECT_EQ(GetProcAddress(m, "_MKGetVersion@0"), nullptr);
     EXPECT_EQ(GetProcAddress(m, "DllMain"), nullptr);
     FreeLibrary(m);

@@ -12,11 +12,11 @@ using namespace mk::test;
 
 namespace {
 
-std::string Command(long mascot, int id) {
+std::string Command(long long mascot, int id) {
     return "WM_USER+0 wParam=" + Dec(mascot) + " lParam=" + std::to_string(id);
 }
 
-std::string Drop(long mascot, const std::string& path) {
+std::string Drop(long long mascot, const std::string& path) {
     return "WM_USER+4 wParam=" + Dec(mascot) + " title=" + path;
 }
 

@@ -38,9 +38,9 @@ inline std::vector<std::string> LinesUntilEcho(Child& child, const std::string& 
 
 struct Host {
     std::unique_ptr<Child> child;
-    long pid = 0;
-    long tmainform = 0;
-    long tputil = 0;
+    long long pid = 0;
+    long long tmainform = 0;
+    long long tputil = 0;
     std::string kind;
     bool hooked = false;
     int serial = 0;
@@ -112,7 +112,7 @@ inline std::vector<std::string> ControllerLines(Controller& c) {
     return LinesUntilEcho(*c.child, "ctl" + std::to_string(++serial));
 }
 
-inline std::string Dec(long v) {
+inline std::string Dec(long long v) {
     return std::to_string(v);
 }
 

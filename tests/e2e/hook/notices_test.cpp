@@ -10,7 +10,7 @@ using namespace mk::test;
 
 namespace {
 
-std::string ExpectedNotice(long controller) {
+std::string ExpectedNotice(long long controller) {
     return "SEND SSTP/1.4\r\nSender: Mirekko\r\nScript: " +
            Utf8ToSjis("と思ったら、Mirekko用プラグインファイルだったよ。") + "\\u" +
            Utf8ToSjis("せっかちやな。") + "\\e\r\nHWnd: " + std::to_string(controller) +
@@ -100,7 +100,8 @@ TEST(Notice, HookExitEndsEveryWaitingNoticeAndSendsNothing) {
     std::string hwnd = std::to_string(reinterpret_cast<LONG_PTR>(target.hwnd()));
     c.Ask("mkiok " + hwnd, "MKShowMKIOK result=");
     c.Ask("mkiok " + hwnd, "MKShowMKIOK result=");
-    EXPECT_EQ(FieldLong(c.Ask("threads", "THREADS "), "n"), 2);
+    // A thread that has not run yet may not show its start address: wait until both do.
+    EXPECT_TRUE(WaitUntil([&] { return FieldLong(c.Ask("threads", "THREADS "), "n") == 2; }));
     // Both waiting threads end, not only the latest; the controller unloads the library next.
     std::string exit = c.Ask("hookexit", "HookExit ");
     EXPECT_EQ(Field(exit, "threads"), "0");

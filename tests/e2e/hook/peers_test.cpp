@@ -39,7 +39,7 @@ public:
         CloseHandle(release_);
         CloseHandle(freeze_);
     }
-    long handle() const { return static_cast<long>(reinterpret_cast<intptr_t>(hwnd_)); }
+    long long handle() const { return static_cast<long long>(reinterpret_cast<intptr_t>(hwnd_)); }
     void Freeze() { SetEvent(freeze_); }
 
 private:
@@ -75,7 +75,7 @@ long long CommitCharge(HANDLE process) {
     return static_cast<long long>(counters.PagefileUsage);
 }
 
-std::string DropLine(long mascot, const std::string& path) {
+std::string DropLine(long long mascot, const std::string& path) {
     return "WM_USER+4 wParam=" + Dec(mascot) + " title=" + path;
 }
 

@@ -187,7 +187,7 @@ TEST(RamtidyCleaningRun, ClosingTheWindowDoesNotStopTheRun) {
     ASSERT_EQ(got.size(), 1u);
     CheckCleanReport(got[0], before, ReadMemory(), 201);
     // The run went on, and its report names the closed (hidden) window as its sender.
-    EXPECT_EQ(got[0].from, static_cast<long>(reinterpret_cast<intptr_t>(w.form)));
+    EXPECT_EQ(got[0].from, static_cast<long long>(reinterpret_cast<intptr_t>(w.form)));
     EXPECT_TRUE(got[0].sender_is_window);
     EXPECT_FALSE(got[0].sender_visible);
 }

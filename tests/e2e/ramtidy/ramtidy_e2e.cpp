@@ -94,7 +94,7 @@ long long RoundHalfEven(double x) {
     return static_cast<long long>(std::nearbyint(x));
 }
 
-std::string ExpectedRequest(const std::string& script_utf8, long sender) {
+std::string ExpectedRequest(const std::string& script_utf8, long long sender) {
     std::string hwnd = sender < 0 ? std::to_string(sender) : " " + std::to_string(sender);
     return mk::test::Utf8ToSjis("SEND SSTP/1.5\r\nSender: Mirekko\r\nScript: " + script_utf8 +
                                 "\r\nHWnd:" + hwnd + "\r\nCharset: Shift_JIS\r\n");

@@ -56,7 +56,7 @@ Memory ReadMemory();
 long long RoundHalfEven(double x);
 
 // The SSTP request the plug-in sends, in Shift_JIS, composed here from UTF-8.
-std::string ExpectedRequest(const std::string& script_utf8, long sender);
+std::string ExpectedRequest(const std::string& script_utf8, long long sender);
 
 // The exact step count of a switch, computed as the plug-in computes it, and the steps of a run
 // of one per cent of the installed memory.

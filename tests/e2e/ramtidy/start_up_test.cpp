@@ -56,7 +56,8 @@ TEST(RamtidyStartUp, ErrorStopsShowTheirBoxAndSendNothing) {
     std::wstring h = std::to_wstring(sink.handle());
     std::vector<ErrorCase> cases = {
         {L"M /MEMSTATUS", std::nullopt, 5, "no room for the mascot window handle"},
-        {L"MK99999999999 /MEMSTATUS", std::nullopt, 6, "Overflow"},
+        {L"MK" + std::wstring(mk::test::kHandleFarBeyondRange) + L" /MEMSTATUS", std::nullopt, 6,
+         "Overflow"},
         {L"MK" + h + L" /MEMSTATUS", L"Maybe", 13, "ShowWnd"},
         {L"MK" + h + L" /" + std::wstring(400, L'9'), L"False", 6, "Overflow"},
     };

@@ -94,7 +94,7 @@ TEST(RamtidyStatusReport, ThroughTheHostStandIn) {
     ASSERT_TRUE(ssp);
     std::string ready;
     ASSERT_TRUE(ssp->Expect("READY ", &ready));
-    long mascot = mk::test::FieldLong(ready, "tmainform");
+    long long mascot = mk::test::FieldLong(ready, "tmainform");
     ASSERT_NE(mascot, 0);
 
     Memory before = ReadMemory();
@@ -133,7 +133,7 @@ TEST(RamtidyStatusReport, AMascotHostThatHangsKeepsThePluginAtMostTenSeconds) {
     auto host = mk::test::Child::Start(mk::test::BinPath(L"mkhost.exe"), L"--kind ssp");
     std::string ready;
     ASSERT_TRUE(host && host->Expect("READY ", &ready));
-    long mascot = mk::test::FieldLong(ready, "tmainform");
+    long long mascot = mk::test::FieldLong(ready, "tmainform");
     host->Send("hang 25000");
     ASSERT_TRUE(host->Expect("HANG "));
     DWORD start = GetTickCount();

@@ -40,7 +40,7 @@ TEST(Soak, FiveHundredCommandsAndTwoHundredDropsReachTheControllerExactlyOnce) {
         SCOPED_TRACE(plan.name);
         Running host = Running::Start(plan.exe);
         ASSERT_TRUE(host.ok());
-        long mascot = host.Get("tmainform");
+        long long mascot = host.Get("tmainform");
         // Wine maps the library into a new process only on one of its later messages.
         ASSERT_EQ(Field(host.Ask("hooked", "HOOKED "), "mkhook"), "1");
         std::vector<std::pair<unsigned, unsigned>> sent;  // id, high word
@@ -119,7 +119,7 @@ TEST(Soak, TwentyNoticesWithinASecondAllReachTheWindowPassedLast) {
     CopyDataSink early;
     Running ctl = Running::Start(L"mkctl.exe");
     ASSERT_TRUE(ctl.ok());
-    long sink = ctl.Get("sink");
+    long long sink = ctl.Get("sink");
     std::string early_hwnd = std::to_string(reinterpret_cast<LONG_PTR>(early.hwnd()));
     for (int i = 0; i < 19; ++i)
         ctl.child->Send("mkiok " + early_hwnd);

@@ -24,7 +24,7 @@ struct Running {
         return r;
     }
     bool ok() const { return child && !ready.empty(); }
-    long Get(const std::string& key) const { return FieldLong(ready, key); }
+    long long Get(const std::string& key) const { return FieldLong(ready, key); }
     std::string Ask(const std::string& command, const std::string& answer,
                     DWORD timeout_ms = 30000) {
         std::string line;

@@ -25,7 +25,7 @@ TEST(SplitCommandLine, HandleAndSwitch) {
     ASSERT_EQ(s.kind, Kind::Ok);
     EXPECT_EQ(s.handle_text, u"123");
     EXPECT_EQ(s.switch_text, u"/MEMSTATUS");
-    EXPECT_EQ(MascotHandleOf(s), 123);
+    EXPECT_EQ(MascotHandleOf(s, 32), 123);
 
     // Blanks around the whole text are ignored; tabs are not blanks.
     s = SplitCommandLine(u"   MK123 /MEMSTATUS  ");
@@ -37,7 +37,7 @@ TEST(SplitCommandLine, HandleAndSwitch) {
 
     // The two leading characters are never examined.
     s = SplitCommandLine(u"  #!-77 /SETTING");
-    EXPECT_EQ(MascotHandleOf(s), -77);
+    EXPECT_EQ(MascotHandleOf(s, 32), -77);
 }
 
 TEST(SplitCommandLine, SwitchKeepsInnerBlanksAndCase) {
@@ -65,11 +65,13 @@ TEST(SplitCommandLine, FirstBlankAtPositionTwoOrThree) {
     ASSERT_EQ(s.kind, Kind::Ok);
     EXPECT_EQ(s.handle_text, u"");
     EXPECT_EQ(s.switch_text, u"/MEMSTATUS");
-    EXPECT_EQ(MascotHandleOf(s), 0);
+    EXPECT_EQ(MascotHandleOf(s, 32), 0);
 }
 
 TEST(MascotHandle, RoundingAndRange) {
-    auto handle = [](const std::u16string& args) { return MascotHandleOf(SplitCommandLine(args)); };
+    auto handle = [](const std::u16string& args) {
+        return MascotHandleOf(SplitCommandLine(args), 32);
+    };
     EXPECT_EQ(handle(u"MK12.5 /1"), 12);
     EXPECT_EQ(handle(u"MK13.5 /1"), 14);
     EXPECT_EQ(handle(u"MKabc /1"), 0);
@@ -83,6 +85,25 @@ TEST(MascotHandle, RoundingAndRange) {
         EXPECT_EQ(e.code(), ErrorCode::Overflow);
     }
     EXPECT_THROW(handle(u"MK4294967296 /1"), RuntimeError);
+}
+
+// The 64-bit build reads the handle at the width of its window handles: what a 32-bit build
+// refuses as too large fits, the same text gives the same value, and the range ends at 2^63.
+TEST(MascotHandle, SixtyFourBitHandlesKeepTheirWholeWidth) {
+    auto handle = [](const std::u16string& args) {
+        return MascotHandleOf(SplitCommandLine(args), 64);
+    };
+    EXPECT_EQ(handle(u"MK123 /1"), 123);
+    EXPECT_EQ(handle(u"MK-77 /1"), -77);
+    EXPECT_EQ(handle(u"MK12.5 /1"), 12);
+    EXPECT_EQ(handle(u"MK4294967296 /1"), 4294967296LL);
+    EXPECT_EQ(handle(u"MK-2147483649 /1"), -2147483649LL);
+    EXPECT_EQ(handle(u"MK-9223372036854775808 /1"), INT64_MIN);
+    // 2^63 - 1 is no double; its nearest double is 2^63, which no 64-bit integer holds.
+    EXPECT_THROW(handle(u"MK9223372036854775807 /1"), RuntimeError);
+    EXPECT_THROW(handle(u"MK9223372036854775808 /1"), RuntimeError);
+    EXPECT_THROW(handle(u"MK-9223372036854777856 /1"), RuntimeError);
+    EXPECT_EQ(handle(u"MK9223372036854774784 /1"), 9223372036854774784LL);  // the last below
 }
 
 }  // namespace

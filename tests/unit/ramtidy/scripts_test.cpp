@@ -71,6 +71,11 @@ TEST(SstpRequest, FiveLinesAndHandleBlank) {
     EXPECT_NE(SstpRequest(u"x", 0).find(u"\r\nHWnd: 0\r\n"), std::u16string::npos);
     EXPECT_NE(SstpRequest(u"x", -1234).find(u"\r\nHWnd:-1234\r\n"), std::u16string::npos);
     EXPECT_NE(SstpRequest(u"x", INT32_MIN).find(u"\r\nHWnd:-2147483648\r\n"), std::u16string::npos);
+    // A 64-bit handle keeps its whole value.
+    EXPECT_NE(SstpRequest(u"x", 4294967296LL).find(u"\r\nHWnd: 4294967296\r\n"),
+              std::u16string::npos);
+    EXPECT_NE(SstpRequest(u"x", INT64_MIN).find(u"\r\nHWnd:-9223372036854775808\r\n"),
+              std::u16string::npos);
 
     // Exactly five CR LF pairs, the last one ending the text; no bare CR or LF.
     r = SstpRequest(MemoryStatusScript(256, 64, 25), 99);
