@@ -6,6 +6,9 @@ set -euo pipefail
 build=$(cd "${1:?build dir}" && pwd)
 shift || true
 here=$(cd "$(dirname "$0")" && pwd)
+# The build's own Wine, 32- or 64-bit (cmake/wine-env).
+mk_build=$build
+. "$here/../cmake/wine-env"
 export MK_WINEPREFIX="$build/bench-prefix"
 export WINEPREFIX="$MK_WINEPREFIX" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 

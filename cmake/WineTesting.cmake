@@ -7,6 +7,10 @@
 # one at a time: the controller's window title and the "Sakura" mapping are desktop-wide.
 # A second prefix, at 144 DPI, with its fixture `wine144dpi`, serves the tests of the plug-in's
 # layout at that scale; no test changes a prefix's DPI, so none affects another.
+# The prefixes are of the build's own kind (MK_WINE_ARCH): 32-bit for the 32-bit build, 64-bit
+# for the 64-bit one, each run by its own Wine loader (cmake/wine-env).
+# Every test that runs under Wine carries the label `wine` (`ctest -L wine`); the others (the
+# package, PE and debug-link checks) read files on the build machine and need no Wine.
 
 set(MK_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 set(MK_WINEPREFIX_144DPI ${CMAKE_BINARY_DIR}/wineprefix-144dpi)
@@ -15,14 +19,19 @@ set(MK_WINEPREFIX_144DPI ${CMAKE_BINARY_DIR}/wineprefix-144dpi)
 function(mk_add_wine_fixture fixture prefix dpi)
     add_test(NAME ${fixture}.setup COMMAND ${CMAKE_SOURCE_DIR}/cmake/wine-fixture setup)
     add_test(NAME ${fixture}.cleanup COMMAND ${CMAKE_SOURCE_DIR}/cmake/wine-fixture cleanup)
+    set_tests_properties(${fixture}.setup ${fixture}.cleanup PROPERTIES LABELS wine)
     set_tests_properties(${fixture}.setup PROPERTIES FIXTURES_SETUP ${fixture} TIMEOUT 300
-        ENVIRONMENT "MK_WINEPREFIX=${prefix};MK_WINE_DPI=${dpi}")
+        ENVIRONMENT "MK_WINEPREFIX=${prefix};MK_WINE_DPI=${dpi};MK_WINE_ARCH=${MK_WINE_ARCH}")
     set_tests_properties(${fixture}.cleanup PROPERTIES FIXTURES_CLEANUP ${fixture} TIMEOUT 120
-        ENVIRONMENT "MK_WINEPREFIX=${prefix}")
+        ENVIRONMENT "MK_WINEPREFIX=${prefix};MK_WINE_ARCH=${MK_WINE_ARCH}")
 endfunction()
 
+# The scripts that run a build's programs outside CTest (the demo, the screenshots, the
+# benchmarks) read the build's kind of Wine from here.
+file(WRITE ${CMAKE_BINARY_DIR}/wine-arch "${MK_WINE_ARCH}\n")
+
 if(CMAKE_CROSSCOMPILING)
-    set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/cmake/wine-run)
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/cmake/wine-run --arch ${MK_WINE_ARCH})
     mk_add_wine_fixture(wine ${MK_WINEPREFIX} 96)
     mk_add_wine_fixture(wine144dpi ${MK_WINEPREFIX_144DPI} 144)
 endif()
@@ -63,7 +72,7 @@ function(mk_add_wine_gtest target)
         add_test(NAME ${target}.${suite} COMMAND ${target} --gtest_filter=${suite}.*
             WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
         set_tests_properties(${target}.${suite} PROPERTIES
-            TIMEOUT ${ARG_TIMEOUT} RUN_SERIAL TRUE
+            TIMEOUT ${ARG_TIMEOUT} RUN_SERIAL TRUE LABELS wine
             ENVIRONMENT "MK_WINEPREFIX=${MK_WINEPREFIX}")
         if(CMAKE_CROSSCOMPILING)
             set_tests_properties(${target}.${suite} PROPERTIES FIXTURES_REQUIRED wine)

@@ -5,6 +5,10 @@
 set -euo pipefail
 build=$(cd "${1:?build dir}" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
+# The build's own Wine, 32- or 64-bit (cmake/wine-env).
+mk_build=$build
+. "$here/../cmake/wine-env"
+echo "demo: the ${MK_WINE_ARCH#win}-bit build, under ${MK_WINE_ARCH#win}-bit Wine"
 out="$build/demo"
 mkdir -p "$out"
 export MK_WINEPREFIX="$build/demo-prefix"

@@ -23,12 +23,16 @@ rm -f "$out"/ramtidy-*.png # no picture of an earlier run may pass for one of th
 exe=$build/bin/ramtidy.exe
 [ -f "$exe" ] || fail "$exe not built"
 [ -n "${DISPLAY:-}" ] || fail "needs an X display (./dev screenshots gives one)"
-for tool in wine wineserver import xwininfo timeout; do
+for tool in wineserver import xwininfo timeout; do
     command -v "$tool" >/dev/null || fail "$tool is missing (./dev setup installs it)"
 done
+# The build's own Wine (32- or 64-bit; cmake/wine-env).
+mk_build=$build
+. "$(dirname "$0")/../cmake/wine-env"
 
 # A prefix of its own, so that the fonts and frame settings below touch no test prefix.
 export WINEPREFIX=$build/screenshots-wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+mk_prefix_of_kind
 wjp() { env LC_ALL=ja_JP.UTF-8 "$@"; }
 mkdir -p "$WINEPREFIX"
 scratch=$(mktemp -d)
@@ -47,11 +51,11 @@ cleanup() {
 }
 trap cleanup EXIT
 
-timeout 300 env LC_ALL=ja_JP.UTF-8 wineboot -i >/dev/null 2>&1 || fail "wineboot did not finish within 300 s"
+timeout 300 env LC_ALL=ja_JP.UTF-8 "$mk_wine" wineboot -i >/dev/null 2>&1 || fail "wineboot did not finish within 300 s"
 
 # Fonts: the label's "ＭＳ Ｐゴシック" and the dialog font drawn with the IPA fonts from Debian.
 reg_add() {
-    timeout 60 env LC_ALL=ja_JP.UTF-8 wine reg add "$1" /v "$2" /d "$3" /f >/dev/null 2>&1 ||
+    timeout 60 env LC_ALL=ja_JP.UTF-8 "$mk_wine" reg add "$1" /v "$2" /d "$3" /f >/dev/null 2>&1 ||
         fail "could not set $1\\$2 in the prefix"
 }
 for face in "ＭＳ Ｐゴシック" "MS PGothic" "MS UI Gothic" "MS Shell Dlg" "MS Shell Dlg 2" "Tahoma"; do
@@ -71,7 +75,7 @@ reg_add 'HKCU\Software\VB and VBA Program Settings\Orbel\Memory Cleaner' ShowWnd
 # set_dpi <dpi>: the prefix's screen DPI, which Wine reads when a process starts. The server is
 # restarted so that the desktop process has it too.
 set_dpi() {
-    timeout 60 env LC_ALL=ja_JP.UTF-8 wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels \
+    timeout 60 env LC_ALL=ja_JP.UTF-8 "$mk_wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels \
         /t REG_DWORD /d "$1" /f >/dev/null 2>&1 || fail "could not set the prefix to $1 DPI"
     stop_wine
 }
@@ -124,7 +128,7 @@ snap_at() {
     # shows the bar and the label in the middle of the run. The report goes to no window
     # (handle 0).
     RAMTIDY_HOLD=$step RAMTIDY_HOLD_FILE=$win_marker timeout -k 10 300 \
-        env LC_ALL=ja_JP.UTF-8 wine "$exe" MK0 "/$percent" &
+        env LC_ALL=ja_JP.UTF-8 "$mk_wine" "$exe" MK0 "/$percent" &
     pid=$!
     wait_hold "$pid" "$step" 120
     id=$(wait_window "$pid" 30) || fail "the status window is not shown at step $step ($dpi DPI)"
@@ -136,7 +140,7 @@ snap_at() {
     [ $rc -eq 0 ] || fail "the cleaning run ended with exit code $rc"
 
     # Settings dialog; it stays open until the prefix's programs are ended.
-    timeout -k 10 120 env LC_ALL=ja_JP.UTF-8 wine "$exe" MK0 /SETTING &
+    timeout -k 10 120 env LC_ALL=ja_JP.UTF-8 "$mk_wine" "$exe" MK0 /SETTING &
     pid=$!
     id=$(wait_window "$pid" 60) || fail "the settings dialog was not shown within 60 s ($dpi DPI)"
     sleep 1 # shown; let it paint
