@@ -19,6 +19,7 @@
 
 #include "bench_hooks.h"
 #include "mirekko/mkhook.h"
+#include "arch.h"
 
 using namespace mk::bench;
 
@@ -118,13 +119,13 @@ int main(int argc, char** argv) {
         "hook_bench: %d rounds of %d messages; ns per message (medians) and the median of the\n"
         "rounds' ratios mkhook / pass-through\n",
         rounds, n);
-    printf("%-32s %12s %14s %8s\n", "workload", "mkhook", "pass-through", "ratio");
+    printf("%-32s %12s %14s %8s %7s\n", "workload", "mkhook", "pass-through", "ratio", "build");
     bool within = true;
     for (int w = 0; w < 3; ++w) {
         double a = Median(times[0][w]), b = Median(times[1][w]);
         double ratio = Median(ratios[w]);
         within = within && ratio <= 1.05;
-        printf("%-32s %12.0f %14.0f %8.3f\n", names[w], a, b, ratio);
+        printf("%-32s %12.0f %14.0f %8.3f %7s\n", names[w], a, b, ratio, MK_BENCH_ARCH);
     }
     printf("target: ratio 1.05 or less -> %s\n", within ? "met" : "NOT met");
     fflush(stdout);
