@@ -37,9 +37,12 @@ int CountThreadsStartedIn(HMODULE module) {
         HANDLE h = OpenThread(THREAD_QUERY_INFORMATION, FALSE, te.th32ThreadID);
         if (!h)
             continue;
+        // Under Wine a thread's start address is known only once the thread has begun to run:
+        // one created a moment ago reads 0. It may well be one of the library's, so it counts,
+        // and whoever waits for the library's threads to be gone waits for it too.
         ULONG_PTR start = 0;
         if (query(h, kThreadQuerySetWin32StartAddress, &start, sizeof start, nullptr) == 0 &&
-            start >= begin && start < end)
+            (start == 0 || (start >= begin && start < end)))
             ++count;
         CloseHandle(h);
     }

@@ -6,8 +6,8 @@
 
 namespace mk::tools {
 
-// Threads of the current process whose start address lies inside `module`'s image;
-// -1 when it cannot be told.
+// Threads of the current process whose start address lies inside `module`'s image, and those
+// that have not begun to run yet (Wine tells their start only then); -1 when it cannot be told.
 int CountThreadsStartedIn(HMODULE module);
 
 }  // namespace mk::tools
