@@ -39,7 +39,7 @@ int CountThreadsStartedIn(HMODULE module) {
             continue;
         ULONG_PTR start = 0;
         if (query(h, kThreadQuerySetWin32StartAddress, &start, sizeof start, nullptr) == 0 &&
-            start >= begin && start < end)
+            (start == 0 || (start >= begin && start < end)))
             ++count;
         CloseHandle(h);
     }
