@@ -6,7 +6,7 @@
 // Usage: mkctl [--dll PATH] [--plugin PATH] [--no-window] [--no-start] [--thread ID]
 //              [--null-popup] [--refuse-hook callwndproc|getmessage]
 // Commands (one per line): start [ID] | exit | hookexit | refresh | inrefresh | getversion |
-//   showversion [hookexit] | mkiok HWND|sink | threads | hooks | mutex | title |
+//   showversion [hookexit [MS]] | mkiok HWND|sink | threads | hooks | mutex | title |
 //   destroywindow | createwindow | hang MS | stallaftertitle MS [once] | holddrop MS [once] |
 //   slowsink MS | speakondrop 0|1 | echo TEXT
 //
@@ -21,7 +21,8 @@
 // "RELEASED"). `speakondrop 1` has the mascot speak (an SSTP request to the drop's mascot
 // window) while WM_USER+4 is being handled. `slowsink MS` has the sink window, a window of the
 // controller's own process, take MS milliseconds over each request before it reads it.
-// `showversion hookexit` calls HookExit at once after MKShowVersion, before the box can exist.
+// `showversion hookexit [MS]` calls HookExit at once after MKShowVersion, before the box can
+// exist, or MS milliseconds later (serving nothing meanwhile), while it may be being made.
 //
 // The stand-in watches three of the library's calls, by its own entries in the library's
 // import table: SetWindowsHookExA and UnhookWindowsHookEx (`hooks` prints how many hooks the
@@ -373,9 +374,13 @@ void RunCommand(std::string line) {
         Out(Format("MKGetVersion result=%d", g_lib.MKGetVersion()));
     } else if (cmd == "showversion") {
         const bool thenExit = NextWord(line) == "hookexit";
+        const DWORD delay = strtoul(NextWord(line).c_str(), nullptr, 10);
         int r = g_lib.MKShowVersion();
-        if (thenExit)
-            CallHookExit();  // nothing between the two calls
+        if (thenExit) {
+            if (delay)
+                Sleep(delay);
+            CallHookExit();  // nothing else between the two calls
+        }
         Out(Format("MKShowVersion result=%d", r));
     } else if (cmd == "mkiok") {
         std::string target = NextWord(line);

@@ -133,17 +133,17 @@ TEST(Notice, AWindowOfTheControllerThatTakesLongerThanTheLimitReadsTheWholeReque
 TEST(VersionBox, HookExitRightAfterShowVersionClosesTheBoxInsteadOfKillingItsThread) {
     // HookExit comes before the box exists, or while MessageBoxA is making it: the box must
     // not outlive HookExit, and its thread must end by itself, never be terminated in the
-    // middle of the modal loop.
-    for (int round = 0; round < 5; ++round) {
-        SCOPED_TRACE(testing::Message() << "round " << round);
+    // middle of the modal loop. The gap varies from none to a few tens of milliseconds.
+    for (int gap_ms : {0, 0, 5, 10, 20, 40, 80}) {
+        SCOPED_TRACE(testing::Message() << "HookExit " << gap_ms << " ms after");
         Controller c = Controller::Start();
         ASSERT_TRUE(c.ok());
-        std::string exit = c.Ask("showversion hookexit", "HookExit ");
+        std::string exit = c.Ask("showversion hookexit " + std::to_string(gap_ms), "HookExit ");
         EXPECT_EQ(Field(exit, "threads"), "0") << exit;
         EXPECT_EQ(Field(exit, "terminated"), "0") << exit;
         EXPECT_LT(FieldLong(exit, "ms"), 5000) << exit;
         EXPECT_TRUE(VersionBoxes(c.child->pid()).empty());
-        std::printf("%s\n", exit.c_str());
+        std::printf("%d ms after MKShowVersion: %s\n", gap_ms, exit.c_str());
         c.child->Send("exit");
         EXPECT_EQ(c.child->CloseAndWait(), 0u);
     }
