@@ -16,8 +16,26 @@ HMENU RequestControllerMenu() {
 
 extern "C" HHOOK WINAPI HookStart(DWORD dwThreadId, DWORD /*dwReserved*/) {
     g_hMenu = RequestControllerMenu();
-    g_hCallWndHook = SetWindowsHookExA(WH_CALLWNDPROC, CallWndHookProc, g_hInstance, dwThreadId);
-    g_hGetMsgHook = SetWindowsHookExA(WH_GETMESSAGE, GetMsgHookProc, g_hInstance, dwThreadId);
+    // Both hooks or none. The menu goes in by one and its commands come back by the other, so
+    // half a pair would show the suite's item and drop what is chosen from it, while the
+    // controller was told that all was well. The second is not tried without the first: it
+    // would map the library into every hooked program only to be taken out again.
+    HHOOK hCallWnd = SetWindowsHookExA(WH_CALLWNDPROC, CallWndHookProc, g_hInstance, dwThreadId);
+    HHOOK hGetMsg =
+        hCallWnd ? SetWindowsHookExA(WH_GETMESSAGE, GetMsgHookProc, g_hInstance, dwThreadId) : NULL;
+    if (!hGetMsg) {
+        const DWORD error = GetLastError();
+        if (hCallWnd)
+            UnhookWindowsHookEx(hCallWnd);
+        // "MKP" is not made either: it tells other programs that the suite's hooks are in
+        // place, and none is. A controller that tries again then gets it with the hooks,
+        // instead of a second handle of which HookExit would close only the last, leaving the
+        // name in existence for good. The menu stays held, for InMKRefresh and HookExit.
+        SetLastError(error);
+        return NULL;
+    }
+    g_hCallWndHook = hCallWnd;
+    g_hGetMsgHook = hGetMsg;
     g_hMutex = CreateMutexA(NULL, TRUE, MK_MUTEX_NAME);
     return g_hCallWndHook;
 }
@@ -26,10 +44,13 @@ extern "C" int WINAPI HookExit(void) {
     // The hooks go first, before anything here waits for the library's threads. On 64-bit
     // Windows the hooks of this 32-bit library run on this very thread for every 64-bit
     // program's windows: while it waited with them in place, those programs would wait too.
-    UnhookWindowsHookEx(g_hGetMsgHook);
-    UnhookWindowsHookEx(g_hCallWndHook);
+    if (g_hGetMsgHook)
+        UnhookWindowsHookEx(g_hGetMsgHook);
+    if (g_hCallWndHook)
+        UnhookWindowsHookEx(g_hCallWndHook);
     EndLibraryThreads();
-    CloseHandle(g_hMutex);
+    if (g_hMutex)
+        CloseHandle(g_hMutex);
     DestroyMenu(g_hMenu);
     return 0;
 }

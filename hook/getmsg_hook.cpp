@@ -52,10 +52,15 @@ void OnDropFiles(HWND hwnd, HDROP hDrop) {
     MkFree(className);
 }
 
-// Starts the worker that sends a suite command to the controller; returns the decision.
-const char* ForwardCommand(HWND hMascot, UINT id) {
-    return StartSendThread(FindController(), MK_WM_COMMAND, reinterpret_cast<WPARAM>(hMascot), id)
-               ? "forwarded"
+// Starts the worker that sends a suite command to the controller. Returns the decision, or
+// NULL when the worker says it once the controller has the command (or could not take it).
+const char* ForwardCommand(HWND hMascot, UINT id, MkTrace* trace, const char* className) {
+    HWND hController = FindController();
+    if (!hController)
+        return "no controller window";
+    trace->className = className;  // the worker writes the line after this buffer is gone
+    return StartSendThread(hController, MK_WM_COMMAND, reinterpret_cast<WPARAM>(hMascot), id, trace)
+               ? NULL
                : "no worker thread";
 }
 
@@ -81,7 +86,8 @@ void OnCommand(HWND hwnd, UINT id) {
             if (utilWindow) {
                 if (image && image->firstKind) {
                     HWND hMascot = FindMascotWindowOfProcess(GetCurrentProcessId());
-                    decision = hMascot ? ForwardCommand(hMascot, id) : "no mascot window listed";
+                    decision = hMascot ? ForwardCommand(hMascot, id, &trace, MK_HOST_MENU_CLASS)
+                                       : "no mascot window listed";
                 }
             } else if (image && image->secondKind) {
                 // Only the first command after the pop-up went into the menu can be the
@@ -89,28 +95,36 @@ void OnCommand(HWND hwnd, UINT id) {
                 decision = "no pop-up inserted since the last command";
                 if (g_bCommandPending == 1) {
                     g_bCommandPending = 0;
-                    decision = id >= MK_FIRST_SUITE_COMMAND ? ForwardCommand(hwnd, id)
-                                                            : "the host's own command (below 1000)";
+                    decision = id >= MK_FIRST_SUITE_COMMAND
+                                   ? ForwardCommand(hwnd, id, &trace, MK_HOST_MAIN_CLASS)
+                                   : "the host's own command (below 1000)";
                 }
             }
         }
     }
-    TraceEnd(&trace, decision);
+    if (decision)
+        TraceEnd(&trace, decision);
     MkFree(className);
 }
 
 }  // namespace
 
 // Runs for every message retrieved by every hooked thread: anything but a drop or a command
-// costs one comparison and the call down the chain. Peeked and removed messages count alike.
+// costs a few comparisons and the call down the chain. A negative code passes straight on,
+// its record unread, as the hook's contract asks. A message is acted on once, when it leaves
+// the queue (wParam PM_REMOVE): a host that peeks at it first with PM_NOREMOVE brings it here
+// twice, and a drop forwarded at the peek would go twice, the "ssp.exe" alternation flip
+// twice and the pending command be spent on a look.
 LRESULT CALLBACK GetMsgHookProc(int nCode, WPARAM wParam, LPARAM lParam) {
-    const MSG* msg = reinterpret_cast<const MSG*>(lParam);
-    if (msg->message == WM_DROPFILES) {
-        if (IsWindowOfThisProcess(msg->hwnd))
-            OnDropFiles(msg->hwnd, reinterpret_cast<HDROP>(msg->wParam));
-    } else if (msg->message == WM_COMMAND) {
-        if (IsWindowOfThisProcess(msg->hwnd))
-            OnCommand(msg->hwnd, LOWORD(msg->wParam));
+    if (nCode == HC_ACTION && (wParam & PM_REMOVE)) {
+        const MSG* msg = reinterpret_cast<const MSG*>(lParam);
+        if (msg->message == WM_DROPFILES) {
+            if (IsWindowOfThisProcess(msg->hwnd))
+                OnDropFiles(msg->hwnd, reinterpret_cast<HDROP>(msg->wParam));
+        } else if (msg->message == WM_COMMAND) {
+            if (IsWindowOfThisProcess(msg->hwnd))
+                OnCommand(msg->hwnd, LOWORD(msg->wParam));
+        }
     }
     return CallNextHookEx(g_hGetMsgHook, nCode, wParam, lParam);
 }

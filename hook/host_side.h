@@ -76,14 +76,17 @@ void TraceImageRead(const MkTrace* trace, const char* path, const LARGE_INTEGER*
 // ---- The threads that send to the controller ---------------------------------------------
 
 // Sends (hwnd, msg, wParam, lParam) from a worker thread of its own, so that the host's thread
-// does not wait for the controller. False when no worker could be started.
-bool StartSendThread(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// does not wait for the controller. The worker ends `trace` (whose texts must be literals)
+// with what became of the send: "forwarded" only once the controller has handled it. False
+// when no worker could be started; the trace is then the caller's to end.
+bool StartSendThread(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, const MkTrace* trace);
 
 // Tells the controller about a file dropped on `hMascot`: its title becomes the first
 // dropped file's path, then WM_USER+4 is sent. A worker thread makes both sends, each without
-// a time limit, so that the two always arrive together; the calling (host's) thread waits for
-// it until `deadline` (GetTickCount) and serves the messages sent to it meanwhile. Returns the
-// decision for the trace (a format taking `*arg`), and may set the trace's note.
+// a time limit, so that the two always arrive together, and in its turn among the drops of
+// all hosts; the calling (host's) thread waits for it until `deadline` (GetTickCount) and
+// serves the messages sent to it meanwhile. Returns the decision for the trace (a format
+// taking `*arg`), and may set the trace's note.
 const char* ForwardDrop(HDROP hDrop, HWND hMascot, DWORD deadline, MkTrace* trace, int* arg);
 
 #endif

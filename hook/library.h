@@ -23,8 +23,17 @@ extern HMENU g_hMenu;
 void* MkAlloc(DWORD bytes);
 void MkFree(void* p);
 
-// The controller's window, looked up anew by its title before every send.
+// The controller's window, looked up anew by its title before every send. While a drop is
+// being handed over, the controller's title is the dropped path and that lookup finds
+// nothing; then the window this process last found by its title is taken, if it still
+// belongs to the thread that owned it then. NULL when neither is there.
 HWND FindController();
+
+// The library's trace (trace.cpp): true while its switch is on, looked for at most twice a
+// second; TraceText writes "mkhook: <text>" then. The hook procedures write their lines with
+// TraceBegin and TraceEnd (host_side.h).
+bool TraceOn();
+void TraceText(const char* text);
 
 // Starts a thread of the library (CreateThread `flags`) that holds a reference on the
 // library until it ends, so that its code stays mapped should the library be freed

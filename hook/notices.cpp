@@ -11,8 +11,6 @@ namespace {
 HANDLE volatile g_hVersionThread;
 HANDLE volatile g_hNoticeThread;
 HWND volatile g_hNoticeTarget;
-// The version box's thread, for closing its box at HookExit.
-DWORD volatile g_dwVersionThreadId;
 
 // Shift_JIS. Line 2 is the rights line; the list of lines in the box is kept as shipped.
 const char kVersionText[] =
@@ -47,18 +45,31 @@ const DWORD kNoticeDelayMs = 4000;
 // which belongs to the controller, must not wait on it for ever.
 const DWORD kNoticeSendMs = 5000;
 // HookExit asks the threads to end and gives them this long, all together, before it ends
-// those still waiting on a window.
+// those still waiting on a mascot.
 const DWORD kThreadGraceMs = 2000;
-// How long HookExit then waits, in all, for every thread to be gone.
+// How much longer HookExit then waits, in all, for every thread to be gone.
 const DWORD kThreadEndWaitMs = 5000;
+// How often HookExit looks at the threads meanwhile, and asks the version box again to close.
+const DWORD kThreadPollMs = 20;
+
+// The plug-in-installed request as it is sent: the record WM_COPYDATA points at, and the text.
+struct NoticeRequest {
+    COPYDATASTRUCT cds;
+    char text[kNoticeBufferBytes];
+};
 
 // Where a thread is, as HookExit may end it. TerminateThread leaves any lock the thread holds
 // held for ever: a thread killed while it frees its buffer (the heap lock) or leaves through
 // the loader (the loader lock) would hang the controller in its next allocation or in
-// FreeLibrary. So a thread is only ever terminated inside its one wait on another window (the
-// notice's send, the version box), which it announces; a thread that comes out of that wait
-// after HookExit has doomed it stops there and waits to be terminated.
-enum : LONG { kWorking, kInWait, kDoomed };
+// FreeLibrary. So only a notice thread is ever terminated, and only inside its one send to
+// the mascot, a wait in the kernel that it announces (kInWait); one that comes out of that
+// wait after HookExit has doomed it stops there and waits to be terminated. The version box's
+// thread is never terminated: MessageBoxA runs a modal loop that creates and destroys
+// windows, allocates from the heap and may load input-method or theme libraries under the
+// loader lock. HookExit closes its box instead, until the thread has ended. A thread that
+// HookExit reaches before its wait (kCancelled) never begins it: once HookExit has begun, no
+// notice goes out and no box opens.
+enum : LONG { kWorking, kInWait, kDoomed, kCancelled };
 
 // Every version-box and notice thread started and not yet reaped. The controller unloads the
 // library right after HookExit, so HookExit must end all of them, not only the latest ones
@@ -67,12 +78,18 @@ enum : LONG { kWorking, kInWait, kDoomed };
 // the exports at once lose nothing. A node outlives its thread.
 struct LibraryThread {
     HANDLE hThread;
+    DWORD id;
+    bool versionBox;
     LONG volatile state;
+    // A notice's request while it is being sent, for HookExit to free should it terminate the
+    // thread; and whether the receiver reads it in place (a window of this process).
+    NoticeRequest* volatile request;
+    bool volatile requestReadInPlace;
     LibraryThread* pNext;
 };
 LibraryThread* volatile g_pThreads;
 
-// Set by HookExit: a notice thread still in its wait ends at once and sends nothing.
+// Set by HookExit: a notice thread still in its delay ends at once and sends nothing.
 HANDLE volatile g_hNoticeCancel;
 
 // The event a waiting notice thread watches; made on first use.
@@ -105,15 +122,10 @@ bool IsRunning(HANDLE hThread) {
     return WaitForSingleObject(hThread, 0) == WAIT_TIMEOUT;
 }
 
-// Milliseconds left of `budget` since `start`.
-DWORD Remaining(DWORD start, DWORD budget) {
-    DWORD spent = GetTickCount() - start;
-    return spent < budget ? budget - spent : 0;
-}
-
-// Around the thread's one wait on another window.
-void EnterWait(LibraryThread* self) {
-    InterlockedExchange(&self->state, kInWait);
+// Just before the thread's one wait (the notice's send, the version box). False when HookExit
+// has begun: the wait is not to begin. The exchange decides it once, against HookExit's own.
+bool EnterWait(LibraryThread* self) {
+    return InterlockedCompareExchange(&self->state, kInWait, kWorking) == kWorking;
 }
 void LeaveWait(LibraryThread* self) {
     if (InterlockedCompareExchange(&self->state, kWorking, kInWait) == kDoomed) {
@@ -124,19 +136,23 @@ void LeaveWait(LibraryThread* self) {
     }
 }
 
-BOOL CALLBACK CloseThreadWindow(HWND hWnd, LPARAM) {
-    PostMessageA(hWnd, WM_CLOSE, 0, 0);
+// Asks the version box to close: the dialog window that MessageBoxA made on that thread.
+BOOL CALLBACK CloseVersionBox(HWND hWnd, LPARAM) {
+    char className[16];
+    if (GetClassNameA(hWnd, className, sizeof className) && MkStrEqual(className, "#32770"))
+        PostMessageA(hWnd, WM_CLOSE, 0, 0);
     return TRUE;
 }
 
 // Starts `proc` suspended with a node of its own as its parameter, so that the caller can
 // store the handle before the thread runs (and may clear it). NULL when it cannot.
-LibraryThread* StartTrackedThread(LPTHREAD_START_ROUTINE proc, DWORD* id) {
+LibraryThread* StartTrackedThread(LPTHREAD_START_ROUTINE proc, bool versionBox) {
     LibraryThread* node = static_cast<LibraryThread*>(MkAlloc(sizeof(LibraryThread)));
     if (!node)
         return NULL;
     node->state = kWorking;
-    node->hThread = StartLibraryThread(proc, node, CREATE_SUSPENDED, id);
+    node->versionBox = versionBox;
+    node->hThread = StartLibraryThread(proc, node, CREATE_SUSPENDED, &node->id);
     if (!node->hThread) {
         MkFree(node);
         return NULL;
@@ -164,43 +180,61 @@ void TrackThread(LibraryThread* started) {
     PushThread(started);
 }
 
+// "<prefix><handle>: <what>" into the trace, the handle at the width of a pointer.
+void TraceAbout(const char* prefix, HWND hWnd, const char* what) {
+    if (!TraceOn())
+        return;
+    char* line = static_cast<char*>(MkAlloc(512));
+    if (line) {
+        char handle[kMkDecimalBytes];
+        MkDecimal(reinterpret_cast<INT_PTR>(hWnd), handle);
+        wsprintfA(line, "%s%s: %.300s", prefix, handle, what);
+        TraceText(line);
+    }
+    MkFree(line);
+}
+
 }  // namespace
 
 void EndLibraryThreads() {
-    // Ask every thread to end: a waiting notice wakes and sends nothing, a version box closes
-    // and lets its thread return from MessageBoxA.
+    LibraryThread* list = DetachThreads();
+    // First, before anything waits: a thread that has not begun its wait will not begin it,
+    // and the notices in their delay wake and send nothing.
+    for (LibraryThread* node = list; node; node = node->pNext)
+        InterlockedCompareExchange(&node->state, kCancelled, kWorking);
     if (g_hNoticeCancel)
         SetEvent(g_hNoticeCancel);
-    if (g_hVersionThread)
-        EnumThreadWindows(g_dwVersionThreadId, CloseThreadWindow, 0);
-    LibraryThread* list = DetachThreads();
 
     // One grace period for all of them, not one each: twenty notices stuck in sends to a
-    // hung mascot must not keep the controller here for forty seconds.
-    DWORD start = GetTickCount();
-    for (LibraryThread* node = list; node; node = node->pNext)
-        WaitForSingleObject(node->hThread, Remaining(start, kThreadGraceMs));
-
-    // Then those still in their wait on another window are terminated; any other goes on to
-    // its end, which takes no wait on anybody (a notice that left its send a moment ago is
-    // freeing its buffer). A thread that enters its wait late is terminated there. Nothing of
-    // the library may run once this returns: the controller unloads it next.
-    start = GetTickCount();
+    // hung mascot must not keep the controller here for forty seconds. Meanwhile the version
+    // box is asked to close at every look, since a request made before MessageBoxA has made
+    // the box finds nothing to close. After the grace period the notices still in their send
+    // are terminated there: since none can begin its send once HookExit has begun, each of
+    // them has been in it for the whole grace period, long past the few calls before the
+    // kernel wait, and a send of WM_COPYDATA from a thread without windows runs nothing of
+    // its own while it waits. A thread at any other point goes on to its end, which waits on
+    // nobody (a notice that left its send a moment ago is freeing its buffer). Nothing of the
+    // library may run once this returns: the controller unloads it next.
+    const DWORD start = GetTickCount();
     for (;;) {
+        const DWORD spent = GetTickCount() - start;
         HANDLE running = NULL;
         for (LibraryThread* node = list; node; node = node->pNext) {
             if (!IsRunning(node->hThread))
                 continue;
-            if (InterlockedCompareExchange(&node->state, kDoomed, kInWait) == kInWait)
+            if (node->versionBox)
+                EnumThreadWindows(node->id, CloseVersionBox, 0);
+            else if (spent >= kThreadGraceMs &&
+                     InterlockedCompareExchange(&node->state, kDoomed, kInWait) == kInWait)
                 TerminateThread(node->hThread, 0);
             running = node->hThread;
         }
-        const DWORD left = Remaining(start, kThreadEndWaitMs);
-        if (!running || left == 0)
+        if (!running || spent >= kThreadGraceMs + kThreadEndWaitMs)
             break;
-        WaitForSingleObject(running, left < 20 ? left : 20);
+        WaitForSingleObject(running, kThreadPollMs);
     }
 
+    int ended = 0, terminated = 0, left = 0;
     while (list) {
         LibraryThread* node = list;
         list = list->pNext;
@@ -208,17 +242,38 @@ void EndLibraryThreads() {
             // Still at work after all that: its node and its reference on the library stay, so
             // that its code stays mapped until it ends.
             CloseHandle(node->hThread);
+            ++left;
             continue;
         }
-        // A terminated thread never dropped its reference on the library.
-        if (node->state == kDoomed)
+        if (node->state == kDoomed) {
+            // A terminated thread never dropped its reference on the library, nor freed its
+            // request. The system copied the request into the receiver when it sent it to
+            // another process; a window of this process reads it in place and may still do so
+            // after its sender is gone, so that one stays.
             FreeLibrary(g_hInstance);
+            if (!node->requestReadInPlace)
+                MkFree(node->request);
+            ++terminated;
+        } else {
+            ++ended;
+        }
         CloseHandle(node->hThread);
         MkFree(node);
     }
     if (g_hNoticeCancel) {
         CloseHandle(g_hNoticeCancel);
         g_hNoticeCancel = NULL;
+    }
+    if (TraceOn()) {
+        char* line = static_cast<char*>(MkAlloc(256));
+        if (line) {
+            wsprintfA(line,
+                      "HookExit: %d of the library's threads ended, %d terminated in their send "
+                      "to a mascot that did not answer, %d still running (%d ms)",
+                      ended, terminated, left, static_cast<int>(GetTickCount() - start));
+            TraceText(line);
+        }
+        MkFree(line);
     }
 }
 
@@ -229,9 +284,10 @@ DWORD WINAPI VersionBoxThread(LPVOID param) {
     char* text = static_cast<char*>(MkAlloc(kVersionBufferBytes));
     if (text) {
         wsprintfA(text, kVersionText);
-        EnterWait(self);
-        MessageBoxA(NULL, text, kVersionCaption, MB_OK | MB_ICONINFORMATION);
-        LeaveWait(self);
+        // Never terminated (above): HookExit closes the box, and a box that HookExit came
+        // before does not open at all.
+        if (EnterWait(self))
+            MessageBoxA(NULL, text, kVersionCaption, MB_OK | MB_ICONINFORMATION);
         MkFree(text);
     }
     g_hVersionThread = NULL;
@@ -249,26 +305,56 @@ DWORD WINAPI InstalledNoticeThread(LPVOID param) {
         Sleep(kNoticeDelayMs);
     }
     HWND hController = FindController();
-    char* request = static_cast<char*>(MkAlloc(kNoticeBufferBytes));
+    HWND hTarget = g_hNoticeTarget;
+    const char* outcome = "not sent: out of memory";
+    NoticeRequest* request = static_cast<NoticeRequest*>(MkAlloc(sizeof(NoticeRequest)));
     if (request) {
         // The handle as signed decimal, at the width of a pointer.
         char handle[kMkDecimalBytes];
         MkDecimal(reinterpret_cast<INT_PTR>(hController), handle);
-        wsprintfA(request, kNoticeFormat, handle);
-        COPYDATASTRUCT cds;
+        wsprintfA(request->text, kNoticeFormat, handle);
+        COPYDATASTRUCT& cds = request->cds;
         cds.dwData = MK_SSTP_COPYDATA_ID;
-        cds.cbData = static_cast<DWORD>(lstrlenA(request));
-        cds.lpData = request;
-        // The system copies the request into the receiver, so the buffer may go whether or
-        // not a hung mascot took it in time. One message: nothing to split.
-        DWORD_PTR result;
-        EnterWait(self);
-        SendMessageTimeoutA(g_hNoticeTarget, WM_COPYDATA, reinterpret_cast<WPARAM>(hController),
-                            reinterpret_cast<LPARAM>(&cds), SMTO_ABORTIFHUNG, kNoticeSendMs,
-                            &result);
-        LeaveWait(self);
-        MkFree(request);
+        cds.cbData = static_cast<DWORD>(lstrlenA(request->text));
+        cds.lpData = request->text;
+        // The system copies the request into a receiver of another process as it sends it, so
+        // the buffer may go whether or not a hung mascot took it in time. A window of this
+        // process reads it where it lies, record and text, for as long as it handles the
+        // message, which may outlast the send's limit and this thread: then both must stay.
+        DWORD owner = 0;
+        GetWindowThreadProcessId(hTarget, &owner);
+        const bool readInPlace = owner == GetCurrentProcessId();
+        self->request = request;
+        self->requestReadInPlace = readInPlace;
+        bool keep = false;
+        if (!EnterWait(self)) {
+            outcome = "not sent: HookExit has begun";
+        } else {
+            // One message: nothing to split.
+            DWORD_PTR result;
+            SetLastError(0);
+            const LRESULT sent = SendMessageTimeoutA(
+                hTarget, WM_COPYDATA, reinterpret_cast<WPARAM>(hController),
+                reinterpret_cast<LPARAM>(&cds), SMTO_ABORTIFHUNG, kNoticeSendMs, &result);
+            const DWORD error = GetLastError();
+            LeaveWait(self);
+            if (sent) {
+                outcome = "delivered";
+            } else if (error == ERROR_INVALID_WINDOW_HANDLE) {
+                outcome = "not sent: the window does not exist";
+            } else if (readInPlace) {
+                outcome =
+                    "not answered within 5 s by a window of this process, which may still "
+                    "be reading it: the request stays allocated";
+                keep = true;
+            } else {
+                outcome = "not taken within 5 s: the mascot does not answer";
+            }
+        }
+        if (!keep)
+            MkFree(request);
     }
+    TraceAbout("plug-in notice to ", hTarget, outcome);
     g_hNoticeThread = NULL;
     FreeLibraryAndExitThread(g_hInstance, 0);
     return 0;
@@ -278,10 +364,8 @@ DWORD WINAPI InstalledNoticeThread(LPVOID param) {
 
 extern "C" int WINAPI MKShowVersion(void) {
     if (!g_hVersionThread) {
-        DWORD id;
-        LibraryThread* started = StartTrackedThread(VersionBoxThread, &id);
+        LibraryThread* started = StartTrackedThread(VersionBoxThread, true);
         if (started) {
-            g_dwVersionThreadId = id;
             g_hVersionThread = started->hThread;
             TrackThread(started);
             ResumeThread(started->hThread);
@@ -293,7 +377,7 @@ extern "C" int WINAPI MKShowVersion(void) {
 extern "C" int WINAPI MKShowMKIOK(HWND hWnd) {
     g_hNoticeTarget = hWnd;
     NoticeCancelEvent();  // before the thread waits on it
-    LibraryThread* started = StartTrackedThread(InstalledNoticeThread, NULL);
+    LibraryThread* started = StartTrackedThread(InstalledNoticeThread, false);
     if (started) {
         g_hNoticeThread = started->hThread;
         TrackThread(started);

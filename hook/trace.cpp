@@ -1,6 +1,7 @@
 // The trace of the hook procedures' decisions. A user whose mascot shows no "Mirekko(&F)", or
 // whose drops go nowhere, can learn why: while the switch object exists, each handled message
-// writes one line that debuggers, DebugView and mktrace.exe show.
+// writes one line that debuggers, DebugView and mktrace.exe show. In the controller's process
+// the notices and HookExit say in the same way how they ended.
 #include "host_side.h"
 
 namespace {
@@ -16,7 +17,9 @@ DWORD volatile g_dwSwitchCheckedAt;
 bool volatile g_bSwitchChecked;
 bool volatile g_bTraceOn;
 
-bool TraceSwitchedOn() {
+}  // namespace
+
+bool TraceOn() {
     DWORD now = GetTickCount();
     if (!g_bSwitchChecked || now - g_dwSwitchCheckedAt >= kSwitchCheckMs) {
         HANDLE hSwitch = OpenEventA(SYNCHRONIZE, FALSE, MK_TRACE_SWITCH_NAME);
@@ -28,6 +31,8 @@ bool TraceSwitchedOn() {
     }
     return g_bTraceOn;
 }
+
+namespace {
 
 DWORD MicrosSince(const LARGE_INTEGER* start) {
     LARGE_INTEGER end, frequency;
@@ -41,7 +46,7 @@ DWORD MicrosSince(const LARGE_INTEGER* start) {
 }  // namespace
 
 void TraceBegin(MkTrace* trace, const char* message) {
-    trace->on = TraceSwitchedOn();
+    trace->on = TraceOn();
     trace->message = message;
     trace->className = "";
     trace->image = "-";
@@ -65,6 +70,17 @@ void TraceEnd(const MkTrace* trace, const char* decision, int arg) {
     }
     MkFree(line);
     MkFree(what);
+}
+
+void TraceText(const char* text) {
+    if (!TraceOn())
+        return;
+    char* line = static_cast<char*>(MkAlloc(kLineBytes));
+    if (line) {
+        wsprintfA(line, "mkhook: %.400s", text);
+        OutputDebugStringA(line);
+    }
+    MkFree(line);
 }
 
 void TraceImage(MkTrace* trace, const MkImage* image) {

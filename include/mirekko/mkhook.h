@@ -20,16 +20,20 @@ extern "C" {
 
 /* Takes the controller's menu (WM_USER+2), installs the WH_CALLWNDPROC and WH_GETMESSAGE
    hooks for dwThreadId (0: every thread of the desktop) and creates the mutex "MKP".
-   Returns the WH_CALLWNDPROC hook handle, NULL if it could not be installed. */
+   Returns the WH_CALLWNDPROC hook handle. NULL when either hook could not be installed: then
+   neither is in place, "MKP" is not created, GetLastError tells why, and HookStart may be
+   called again; the menu is held all the same (HookExit destroys it). */
 HHOOK WINAPI HookStart(DWORD dwThreadId, DWORD dwReserved);
 
-/* Removes both hooks, then ends the version box and any pending plug-in-installed notice
-   (asked first; those still waiting on a window after 2 s in all are terminated there),
-   closes "MKP" and destroys the held menu. Returns 0. The library must not be used
-   afterwards. */
+/* Removes both hooks, then ends the version box and every pending plug-in-installed notice:
+   from then on no notice is sent and no box opens; the version box is closed, and a notice
+   still waiting on its mascot after 2 s in all is terminated in that wait. Closes "MKP" and
+   destroys the held menu. Returns 0. The library must not be used afterwards. */
 int WINAPI HookExit(void);
 
-/* Sends WM_USER+1 to the controller's window. 0, or -1 when no such window exists. */
+/* Sends WM_USER+1 to the controller's window. 0, or -1 when no such window exists. While a
+   drop's path is the window's title, the window the library found before by its title is
+   taken, as for every message the library sends. */
 int WINAPI MKRefresh(void);
 
 /* Destroys the held menu and asks the controller for a new one (WM_USER+2). Returns 0. */

@@ -42,12 +42,21 @@
  *                 library sets the title and sends this message, without a time limit, so
  *                 that the two always arrive together; the host's own thread waits for them
  *                 at most 5 s and then goes on, and a controller that was slow still gets
- *                 both when it serves again. */
+ *                 both when it serves again. One drop is handed over at a time, from all
+ *                 hosts together (MK_DROP_MUTEX_NAME): the title is the path of the drop
+ *                 whose WM_USER+4 is under way. On Windows the title of another process's
+ *                 window is set without a message: do not wait for a WM_SETTEXT, read the
+ *                 title when WM_USER+4 comes. */
 #define MK_WM_COMMAND (0x0400 + 0)
 #define MK_WM_REFRESH (0x0400 + 1)
 #define MK_WM_GETMENU (0x0400 + 2)
 #define MK_WM_GETPOPUP (0x0400 + 3)
 #define MK_WM_DROPFILE (0x0400 + 4)
+
+/* Held by the library's thread that hands a drop over, from the title through the end of
+   WM_USER+4, in whichever host it runs: the controller is shared by all hosts, and a second
+   title set before the first WM_USER+4 was handled would have both read the second path. */
+#define MK_DROP_MUTEX_NAME "MirekkoDropExchange"
 
 /* The suite's commands carry identifiers from this one up. */
 #define MK_FIRST_SUITE_COMMAND 1000

@@ -4,17 +4,31 @@
 // to on its standard input. With --plugin it starts the plug-in for the suite's commands.
 //
 // Usage: mkctl [--dll PATH] [--plugin PATH] [--no-window] [--no-start] [--thread ID]
-//              [--null-popup]
+//              [--null-popup] [--refuse-hook callwndproc|getmessage]
 // Commands (one per line): start [ID] | exit | hookexit | refresh | inrefresh | getversion |
-//   showversion | mkiok HWND|sink | threads | mutex | title | destroywindow | createwindow |
-//   hang MS | stallaftertitle MS [once] | speakondrop 0|1 | echo TEXT
+//   showversion [hookexit [MS]] | mkiok HWND|sink | threads | hooks | mutex | title |
+//   destroywindow | createwindow | hang MS | stallaftertitle MS [once] | holddrop MS [once] |
+//   slowsink MS | speakondrop 0|1 | echo TEXT
 //
-// `stallaftertitle` makes the controller stop serving its windows for MS milliseconds right
-// after it took a dropped file's path as its title, before the WM_USER+4 that follows (a long
-// job, as a real controller may start one); with `once`, only after the next such title.
-// Under Wine the title arrives as WM_SETTEXT, which is where the stall happens (on Windows,
-// setting another process's window title sends no message). `speakondrop 1` has the mascot
-// speak (an SSTP request to the drop's mascot window) while WM_USER+4 is being handled.
+// `stallaftertitle` makes the controller stop serving its windows for MS milliseconds once a
+// drop's title is set, when WM_USER+4 arrives and before it reads the title (a long job, as a
+// real controller may start one); with `once`, only for the next drop. That is where Windows
+// lets a controller stall between the two: it sets another process's window title without a
+// message, so the stand-in never waits for, nor stalls in, a WM_SETTEXT (which Wine sends).
+// `holddrop` has the controller keep serving its windows for MS milliseconds inside WM_USER+4,
+// after it read the path and before it takes its title back, as one that asks the user about
+// the file in a dialog of its own: the title is the path all that time ("HOLD", then
+// "RELEASED"). `speakondrop 1` has the mascot speak (an SSTP request to the drop's mascot
+// window) while WM_USER+4 is being handled. `slowsink MS` has the sink window, a window of the
+// controller's own process, take MS milliseconds over each request before it reads it.
+// `showversion hookexit [MS]` calls HookExit at once after MKShowVersion, before the box can
+// exist, or MS milliseconds later (serving nothing meanwhile), while it may be being made.
+//
+// The stand-in watches three of the library's calls, by its own entries in the library's
+// import table: SetWindowsHookExA and UnhookWindowsHookEx (`hooks` prints how many hooks the
+// library has in place) and TerminateThread (the HookExit line says how many threads it
+// terminated). `--refuse-hook` makes the library's SetWindowsHookExA fail for that hook type,
+// as the system may refuse it.
 #include <windows.h>
 
 #include <cstdlib>
@@ -50,6 +64,9 @@ HMENU g_lastMenu;   // the latest menu handed over for WM_USER+2; the library ow
 bool g_nullPopup;
 DWORD g_stallAfterTitleMs;
 bool g_stallOnce;
+DWORD g_holdDropMs;
+bool g_holdOnce;
+DWORD g_slowSinkMs;
 bool g_speakOnDrop;
 std::string g_plugin;
 std::map<unsigned, std::string> g_switches = {
@@ -58,6 +75,112 @@ std::map<unsigned, std::string> g_switches = {
 // Handles as signed decimal at the width of a pointer (long has 32 bits on 64-bit Windows).
 long long H(const void* h) {
     return static_cast<long long>(reinterpret_cast<LONG_PTR>(h));
+}
+
+// ---- what the library calls ---------------------------------------------------------------
+
+typedef BOOL(WINAPI* TerminateThreadFn)(HANDLE, DWORD);
+typedef HHOOK(WINAPI* SetWindowsHookExFn)(int, HOOKPROC, HINSTANCE, DWORD);
+typedef BOOL(WINAPI* UnhookWindowsHookExFn)(HHOOK);
+
+TerminateThreadFn g_systemTerminateThread;
+SetWindowsHookExFn g_systemSetWindowsHookEx;
+UnhookWindowsHookExFn g_systemUnhookWindowsHookEx;
+LONG volatile g_terminated;  // threads the library terminated
+LONG volatile g_hooksLive;   // hooks the library installed and has not removed
+int g_refusedHook = -1;      // WH_CALLWNDPROC or WH_GETMESSAGE with --refuse-hook
+
+BOOL WINAPI WatchedTerminateThread(HANDLE thread, DWORD code) {
+    InterlockedIncrement(&g_terminated);
+    return g_systemTerminateThread(thread, code);
+}
+
+HHOOK WINAPI WatchedSetWindowsHookEx(int type, HOOKPROC proc, HINSTANCE module, DWORD thread) {
+    if (type == g_refusedHook) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    HHOOK h = g_systemSetWindowsHookEx(type, proc, module, thread);
+    if (h)
+        InterlockedIncrement(&g_hooksLive);
+    return h;
+}
+
+BOOL WINAPI WatchedUnhookWindowsHookEx(HHOOK h) {
+    BOOL removed = g_systemUnhookWindowsHookEx(h);
+    if (removed)
+        InterlockedDecrement(&g_hooksLive);
+    return removed;
+}
+
+// Points the loaded module's import of `dll`!`name` at `replacement`; the system's function
+// goes to `*original`. The import is found by name in the lookup table beside the addresses.
+bool Redirect(HMODULE module, const char* dll, const char* name, void* replacement,
+              void** original) {
+    BYTE* base = reinterpret_cast<BYTE*>(module);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& dir =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (!dir.VirtualAddress)
+        return false;
+    for (auto* imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
+         imp->Name; ++imp) {
+        if (lstrcmpiA(reinterpret_cast<const char*>(base + imp->Name), dll) != 0 ||
+            !imp->OriginalFirstThunk)
+            continue;
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imp->OriginalFirstThunk);
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imp->FirstThunk);
+        for (; names->u1.AddressOfData; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
+                continue;
+            const auto* byName =
+                reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (lstrcmpA(reinterpret_cast<const char*>(byName->Name), name) != 0)
+                continue;
+            DWORD protect;
+            if (!VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE,
+                                &protect))
+                return false;
+            *original = reinterpret_cast<void*>(slots->u1.Function);
+            slots->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
+            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, protect, &protect);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool WatchTheLibrary(HMODULE module) {
+    return Redirect(module, "kernel32.dll", "TerminateThread",
+                    reinterpret_cast<void*>(&WatchedTerminateThread),
+                    reinterpret_cast<void**>(&g_systemTerminateThread)) &&
+           Redirect(module, "user32.dll", "SetWindowsHookExA",
+                    reinterpret_cast<void*>(&WatchedSetWindowsHookEx),
+                    reinterpret_cast<void**>(&g_systemSetWindowsHookEx)) &&
+           Redirect(module, "user32.dll", "UnhookWindowsHookEx",
+                    reinterpret_cast<void*>(&WatchedUnhookWindowsHookEx),
+                    reinterpret_cast<void**>(&g_systemUnhookWindowsHookEx));
+}
+
+// Serves every window of this thread for `ms` milliseconds, as a dialog's modal loop does.
+void ServeFor(DWORD ms) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        DWORD spent = GetTickCount() - start;
+        if (spent >= ms)
+            return;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - spent, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                PostQuitMessage(static_cast<int>(msg.wParam));
+                return;
+            }
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
 }
 
 // The suite's plug-in files end in ".mkp"; a dropped one is "installed".
@@ -131,25 +254,29 @@ LRESULT CALLBACK ControllerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             Out(Format("WM_USER+3 menu=%lld", H(m)));
             return reinterpret_cast<LRESULT>(m);
         }
-        case WM_SETTEXT: {
-            LRESULT r = DefWindowProcA(hwnd, msg, wp, lp);
-            const char* text = reinterpret_cast<const char*>(lp);
-            if (g_stallAfterTitleMs && text && lstrcmpA(text, MK_CONTROLLER_TITLE) != 0) {
+        case MK_WM_DROPFILE: {
+            char title[1024] = "";
+            if (g_stallAfterTitleMs) {
                 DWORD ms = g_stallAfterTitleMs;
                 if (g_stallOnce)
                     g_stallAfterTitleMs = 0;
-                Out(Format("STALL ms=%lu title=", ms) + SjisToUtf8(text));
+                GetWindowTextA(hwnd, title, sizeof title);
+                Out(Format("STALL ms=%lu title=", ms) + SjisToUtf8(title));
                 Sleep(ms);
                 Out("SERVING");
             }
-            return r;
-        }
-        case MK_WM_DROPFILE: {
-            char title[1024] = "";
             GetWindowTextA(hwnd, title, sizeof title);
             Out(Format("WM_USER+4 wParam=%lld title=",
                        static_cast<long long>(static_cast<LONG_PTR>(wp))) +
                 SjisToUtf8(title));
+            if (g_holdDropMs) {
+                DWORD ms = g_holdDropMs;
+                if (g_holdOnce)
+                    g_holdDropMs = 0;
+                Out(Format("HOLD ms=%lu", ms));
+                ServeFor(ms);
+                Out("RELEASED");
+            }
             SetWindowTextA(hwnd, MK_CONTROLLER_TITLE);
             if (g_speakOnDrop) {
                 // The mascot's thread is the one that sent this drop's news: it must still
@@ -195,6 +322,14 @@ HWND CreateControllerWindow() {
                            nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
 }
 
+void CallHookExit() {
+    g_exited = true;
+    DWORD start = GetTickCount();
+    int r = g_lib.HookExit();
+    Out(Format("HookExit result=%d threads=%d ms=%lu terminated=%ld", r,
+               CountThreadsStartedIn(g_lib.module), GetTickCount() - start, g_terminated));
+}
+
 void CallHookStart(DWORD thread) {
     if (!g_lib.HookStart)
         return;
@@ -205,12 +340,8 @@ void CallHookStart(DWORD thread) {
 bool Unload() {
     if (!g_lib.module)
         return false;
-    if (!g_exited) {
-        DWORD start = GetTickCount();
-        int r = g_lib.HookExit();
-        Out(Format("HookExit result=%d threads=%d ms=%lu", r, CountThreadsStartedIn(g_lib.module),
-                   GetTickCount() - start));
-    }
+    if (!g_exited)
+        CallHookExit();
     FreeLibrary(g_lib.module);
     g_lib = Library();
     Out(Format("UNLOADED menu_alive=%d", g_lastMenu && IsMenu(g_lastMenu) ? 1 : 0));
@@ -234,11 +365,7 @@ void RunCommand(std::string line) {
         Unload();
         PostQuitMessage(0);
     } else if (cmd == "hookexit") {
-        g_exited = true;
-        DWORD start = GetTickCount();
-        int r = g_lib.HookExit();
-        Out(Format("HookExit result=%d threads=%d ms=%lu", r, CountThreadsStartedIn(g_lib.module),
-                   GetTickCount() - start));
+        CallHookExit();
     } else if (cmd == "refresh") {
         Out(Format("MKRefresh result=%d", g_lib.MKRefresh()));
     } else if (cmd == "inrefresh") {
@@ -246,7 +373,15 @@ void RunCommand(std::string line) {
     } else if (cmd == "getversion") {
         Out(Format("MKGetVersion result=%d", g_lib.MKGetVersion()));
     } else if (cmd == "showversion") {
-        Out(Format("MKShowVersion result=%d", g_lib.MKShowVersion()));
+        const bool thenExit = NextWord(line) == "hookexit";
+        const DWORD delay = strtoul(NextWord(line).c_str(), nullptr, 10);
+        int r = g_lib.MKShowVersion();
+        if (thenExit) {
+            if (delay)
+                Sleep(delay);
+            CallHookExit();  // nothing else between the two calls
+        }
+        Out(Format("MKShowVersion result=%d", r));
     } else if (cmd == "mkiok") {
         std::string target = NextWord(line);
         HWND h = target == "sink" ? g_commands
@@ -255,6 +390,8 @@ void RunCommand(std::string line) {
         Out(Format("MKShowMKIOK result=%d", g_lib.MKShowMKIOK(h)));
     } else if (cmd == "threads") {
         Out(Format("THREADS n=%d", CountThreadsStartedIn(g_lib.module)));
+    } else if (cmd == "hooks") {
+        Out(Format("HOOKS live=%ld", g_hooksLive));
     } else if (cmd == "mutex") {
         HANDLE m = OpenMutexA(SYNCHRONIZE, FALSE, MK_MUTEX_NAME);
         Out(Format("MUTEX exists=%d", m ? 1 : 0));
@@ -275,6 +412,13 @@ void RunCommand(std::string line) {
         g_stallAfterTitleMs = strtoul(NextWord(line).c_str(), nullptr, 10);
         g_stallOnce = NextWord(line) == "once";
         Out(Format("STALLAFTERTITLE ms=%lu once=%d", g_stallAfterTitleMs, g_stallOnce ? 1 : 0));
+    } else if (cmd == "holddrop") {
+        g_holdDropMs = strtoul(NextWord(line).c_str(), nullptr, 10);
+        g_holdOnce = NextWord(line) == "once";
+        Out(Format("HOLDDROP ms=%lu once=%d", g_holdDropMs, g_holdOnce ? 1 : 0));
+    } else if (cmd == "slowsink") {
+        g_slowSinkMs = strtoul(NextWord(line).c_str(), nullptr, 10);
+        Out(Format("SLOWSINK ms=%lu", g_slowSinkMs));
     } else if (cmd == "speakondrop") {
         g_speakOnDrop = NextWord(line) == "1";
         Out(Format("SPEAKONDROP %d", g_speakOnDrop ? 1 : 0));
@@ -302,6 +446,11 @@ LRESULT CALLBACK CommandProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             PostQuitMessage(0);
             return 0;
         case WM_COPYDATA:
+            if (g_slowSinkMs) {
+                // Busy before it reads the request: the sender's limit may pass meanwhile.
+                Out(Format("SINK busy ms=%lu", g_slowSinkMs));
+                Sleep(g_slowSinkMs);
+            }
             LogCopyData(hwnd, wp, reinterpret_cast<const COPYDATASTRUCT*>(lp));
             return TRUE;
     }
@@ -335,7 +484,17 @@ int main(int argc, char** argv) {
             g_nullPopup = true;
         else if (a == "--thread" && i + 1 < argc)
             thread = strtoul(argv[++i], nullptr, 0);
-        else {
+        else if (a == "--refuse-hook" && i + 1 < argc) {
+            std::string type = argv[++i];
+            if (type == "callwndproc")
+                g_refusedHook = WH_CALLWNDPROC;
+            else if (type == "getmessage")
+                g_refusedHook = WH_GETMESSAGE;
+            else {
+                Out("ERROR unknown hook type " + type);
+                return 2;
+            }
+        } else {
             Out("ERROR unknown option " + a);
             return 2;
         }
@@ -362,6 +521,8 @@ int main(int argc, char** argv) {
         Out(Format("ERROR cannot load %s error=%lu", dll.c_str(), GetLastError()));
         return 1;
     }
+    if (!WatchTheLibrary(g_lib.module))
+        Out("ERROR cannot watch the library's imports");
     g_lib.HookStart = Export<HookStartFn>("HookStart");
     g_lib.HookExit = Export<NoArgFn>("HookExit");
     g_lib.MKRefresh = Export<NoArgFn>("MKRefresh");

@@ -20,6 +20,9 @@
 //                                     committed
 //   --sakura-size N                   size of the mapping (default 65536)
 //   --foreign HWND                    the foreign window (default: the desktop window)
+//   --peek-first                      the message loop looks at each message with
+//                                     PeekMessage(PM_NOREMOVE) before GetMessage removes it,
+//                                     as some programs' loops do
 // Standard input, one command per line:
 //   echo X                 -> ECHO X (after every message posted before it has been handled)
 //   menu                   open the context menu with TrackPopupMenu, print it from inside
@@ -34,6 +37,8 @@
 //   hooked                 wait (at most 10 s) until the system has mapped mkhook.dll into
 //                          this process, then print "HOOKED mkhook=0|1"
 //   hookcode               pass the next WM_INITMENU down the hook chain with code 1
+//   getmsgcode 1|0         from now on (1) or no longer (0), pass every WM_COMMAND and
+//                          WM_DROPFILES retrieved down the WH_GETMESSAGE chain with code -1
 //   image                  print the executable name the process snapshot reports for it
 //   settle                 wait (at most 10 s) until no thread that began in mkhook.dll is
 //                          left, then print "SETTLED threads=N mkhook=0|1"
@@ -73,6 +78,7 @@ struct Options {
     bool sakuraGiven = false;
     DWORD sakuraSize = 65536;
     HWND foreign = nullptr;
+    bool peekFirst = false;
 };
 
 Options g_opt;
@@ -84,6 +90,8 @@ HMENU g_contextMenu;
 HANDLE g_mapping;
 HHOOK g_codeHook;
 bool g_codeArmed;
+HHOOK g_negativeCodeHook;
+bool g_negativeCode;
 bool g_trackingMenu;
 bool g_inMenuLoop;
 // Command lines that arrive while the menu's modal loop runs: they wait for its end, so that
@@ -208,6 +216,17 @@ LRESULT CALLBACK CodeHookProc(int code, WPARAM wp, LPARAM lp) {
         return CallNextHookEx(g_codeHook, 1, wp, lp);
     }
     return CallNextHookEx(g_codeHook, code, wp, lp);
+}
+
+// The same for retrieved messages: a negative code tells the hooks after this one to pass the
+// message on untouched.
+LRESULT CALLBACK NegativeCodeHookProc(int code, WPARAM wp, LPARAM lp) {
+    if (code == HC_ACTION && g_negativeCode) {
+        const MSG* msg = reinterpret_cast<const MSG*>(lp);
+        if (msg->message == WM_COMMAND || msg->message == WM_DROPFILES)
+            return CallNextHookEx(g_negativeCodeHook, -1, wp, lp);
+    }
+    return CallNextHookEx(g_negativeCodeHook, code, wp, lp);
 }
 
 // ---- the shared memory "Sakura" ---------------------------------------------------------
@@ -450,6 +469,12 @@ void RunCommand(const std::string& line) {
                 SetWindowsHookExA(WH_CALLWNDPROC, CodeHookProc, nullptr, GetCurrentThreadId());
         g_codeArmed = g_codeHook != nullptr;
         Out(Format("HOOKCODE armed=%d", g_codeArmed ? 1 : 0));
+    } else if (cmd == "getmsgcode") {
+        if (!g_negativeCodeHook)
+            g_negativeCodeHook = SetWindowsHookExA(WH_GETMESSAGE, NegativeCodeHookProc, nullptr,
+                                                   GetCurrentThreadId());
+        g_negativeCode = g_negativeCodeHook && NextWord(rest) == "1";
+        Out(Format("GETMSGCODE negative=%d", g_negativeCode ? 1 : 0));
     } else if (!cmd.empty()) {
         Out("ERROR unknown command " + cmd);
     }
@@ -579,6 +604,8 @@ bool ParseOptions(int argc, char** argv) {
             g_opt.sakuraSize = strtoul(argv[++i], nullptr, 10);
             if (g_opt.sakuraSize < 4)
                 return false;
+        } else if (a == "--peek-first") {
+            g_opt.peekFirst = true;
         } else if (a == "--foreign" && hasValue) {
             g_opt.foreign =
                 reinterpret_cast<HWND>(static_cast<LONG_PTR>(strtoll(argv[++i], nullptr, 10)));
@@ -596,7 +623,7 @@ int main(int argc, char** argv) {
         Out("ERROR usage: mkhost [--kind K] [--items N] [--first dev|headline|plain] "
             "[--menu-owner tputil|tmainform] "
             "[--sakura normal|none|nohwnd|foreign|hostile|reserved|partial] "
-            "[--sakura-size N] [--foreign HWND]");
+            "[--sakura-size N] [--foreign HWND] [--peek-first]");
         return 2;
     }
     if (!g_opt.kindGiven)
@@ -645,10 +672,21 @@ int main(int argc, char** argv) {
     StartStdinReader(g_commands);
 
     MSG msg;
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    for (;;) {
+        if (g_opt.peekFirst) {
+            // A look that leaves the message in the queue: the hooks see it once so, and once
+            // more when GetMessage takes it.
+            MSG next;
+            while (!PeekMessageA(&next, nullptr, 0, 0, PM_NOREMOVE))
+                WaitMessage();
+        }
+        if (GetMessageA(&msg, nullptr, 0, 0) <= 0)
+            break;
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
+    if (g_negativeCodeHook)
+        UnhookWindowsHookEx(g_negativeCodeHook);
     if (g_codeHook)
         UnhookWindowsHookEx(g_codeHook);
     if (g_mapping)

@@ -1,7 +1,9 @@
 // Commands chosen from the suite's pop-up and files dropped on the mascot, passed on to the
-// controller; and the host still handling each of them itself.
+// controller, each once; and the host still handling each of them itself.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -278,4 +280,123 @@ TEST(DropForwarding, PathsReachTheControllerAsFilesItCanOpen) {
     EXPECT_EQ(Field(drops[0], "title").find('?'), std::string::npos) << drops[0];
     EXPECT_EQ(WithPrefix(lines, "DROPFILE "), (std::vector<std::string>{"DROPFILE opens=1"}));
     EXPECT_TRUE(host.Quit());
+}
+
+TEST(DropForwarding, PathsTooLongForTheBufferGoByTheirShortNameOrNotAtAll) {
+    ControllerSession session;
+    Controller& ctl = session.ctl;
+    ASSERT_TRUE(ctl.ok());
+    Host host = Host::Start(L"sakura.exe");
+    ASSERT_TRUE(host.ok());
+    // Eight folders of 80 Japanese letters each: some 700 characters, but over 1300 bytes in
+    // Shift_JIS, past the 1023 the title carries. The wide calls reach them by "\\?\".
+    wchar_t temp[MAX_PATH] = L"";
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring dir = std::wstring(temp) + L"mkhook-long";
+    ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+    std::vector<std::wstring> made = {dir};
+    const std::wstring letters = L"長い名前のフォルダ表示ソフト能力";
+    for (int level = 0; level < 8; ++level) {
+        std::wstring part;
+        while (part.size() < 80)
+            part += letters;
+        dir += L"\\" + part.substr(0, 80);
+        ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + dir).c_str(), nullptr) ||
+                    GetLastError() == ERROR_ALREADY_EXISTS);
+        made.push_back(dir);
+    }
+    const std::wstring file = dir + L"\\plugin.mkp";
+    HANDLE h = CreateFileW((L"\\\\?\\" + file).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
+                           nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    CloseHandle(h);
+    const std::string long_path = mk::tools::WideToUtf8(file);
+    ASSERT_GT(Utf8ToSjis(long_path).size(), 1023u);
+
+    // The file's short name fits, and opens it.
+    host.Do("drop " + long_path);
+    auto lines = ControllerLines(ctl);
+    auto drops = WithPrefix(lines, "WM_USER+4 ");
+    ASSERT_EQ(drops.size(), 1u);
+    const std::string title = Field(drops[0], "title");
+    EXPECT_LT(Utf8ToSjis(title).size(), 1024u);
+    EXPECT_NE(title, long_path.substr(0, title.size())) << "cut off: " << title;
+    EXPECT_EQ(WithPrefix(lines, "DROPFILE "), (std::vector<std::string>{"DROPFILE opens=1"}));
+    std::printf("a path of %zu bytes in Shift_JIS went as %s\n", Utf8ToSjis(long_path).size(),
+                title.c_str());
+
+    // A file that does not exist has no short name: nothing goes, rather than a path cut off.
+    auto missing = host.Do("drop " + mk::tools::WideToUtf8(dir + L"\\missing.mkp"));
+    EXPECT_EQ(WithPrefix(missing, "HOST WM_DROPFILES window=tmainform count=1").size(), 1u);
+    EXPECT_TRUE(WithPrefix(ControllerLines(ctl), "WM_USER+4 ").empty());
+    EXPECT_TRUE(host.Quit());
+
+    DeleteFileW((L"\\\\?\\" + file).c_str());
+    for (auto it = made.rbegin(); it != made.rend(); ++it)
+        RemoveDirectoryW((L"\\\\?\\" + *it).c_str());
+}
+
+TEST(MessageRetrieval, AHostThatPeeksFirstHasEachDropAndCommandForwardedOnce) {
+    ControllerSession session;
+    Controller& ctl = session.ctl;
+    ASSERT_TRUE(ctl.ok());
+    {
+        Host sakura = Host::Start(L"sakura.exe", L"--peek-first");
+        ASSERT_TRUE(sakura.ok());
+        sakura.Do("drop C:\\a.txt");
+        sakura.Do("drop C:\\b.txt");
+        sakura.Do("command 1000 0 tputil");
+        sakura.Do("command 1001 0 tputil");
+        sakura.Settle();
+        auto lines = ControllerLines(ctl);
+        EXPECT_EQ(WithPrefix(lines, "WM_USER+4 "),
+                  (std::vector<std::string>{Drop(sakura.tmainform, "C:\\a.txt"),
+                                            Drop(sakura.tmainform, "C:\\b.txt")}));
+        auto commands = WithPrefix(lines, "WM_USER+0 ");
+        std::sort(commands.begin(), commands.end());
+        EXPECT_EQ(commands, (std::vector<std::string>{Command(sakura.tmainform, 1000),
+                                                      Command(sakura.tmainform, 1001)}));
+        EXPECT_TRUE(sakura.Quit());
+    }
+    // "ssp.exe": the pending command is spent by the command chosen, not by a look at it, and
+    // the alternation counts each drop once.
+    Host ssp = Host::Start(L"ssp.exe", L"--peek-first");
+    ASSERT_TRUE(ssp.ok());
+    ssp.Do("initmenu");
+    ssp.Do("menuclose");
+    ssp.Do("command 1000");
+    ssp.Do("command 1001");
+    for (const char* path : {"C:\\1.txt", "C:\\2.txt", "C:\\3.txt"})
+        ssp.Do(std::string("drop ") + path);
+    ssp.Settle();
+    auto lines = ControllerLines(ctl);
+    EXPECT_EQ(WithPrefix(lines, "WM_USER+0 "),
+              (std::vector<std::string>{Command(ssp.tmainform, 1000)}));
+    EXPECT_EQ(WithPrefix(lines, "WM_USER+4 "),
+              (std::vector<std::string>{Drop(ssp.tmainform, "C:\\1.txt"),
+                                        Drop(ssp.tmainform, "C:\\3.txt")}));
+    EXPECT_TRUE(ssp.Quit());
+}
+
+TEST(MessageRetrieval, ANegativeHookCodePassesTheMessageOnUntouched) {
+    ControllerSession session;
+    Controller& ctl = session.ctl;
+    ASSERT_TRUE(ctl.ok());
+    Host ssp = Host::Start(L"ssp.exe");
+    ASSERT_TRUE(ssp.ok());
+    ssp.Do("initmenu");
+    ASSERT_EQ(WithPrefix(ssp.Do("getmsgcode 1"), "GETMSGCODE negative=1").size(), 1u);
+    // Neither forwarded nor counted: the pending command and the alternation stay as they were.
+    EXPECT_EQ(WithPrefix(ssp.Do("command 1000"), "HOST WM_COMMAND ").size(), 1u);
+    EXPECT_EQ(WithPrefix(ssp.Do("drop C:\\unseen.txt"), "HOST WM_DROPFILES ").size(), 1u);
+    ssp.Do("getmsgcode 0");
+    ssp.Do("command 1001");
+    ssp.Do("drop C:\\seen.txt");
+    ssp.Settle();
+    auto lines = ControllerLines(ctl);
+    EXPECT_EQ(WithPrefix(lines, "WM_USER+0 "),
+              (std::vector<std::string>{Command(ssp.tmainform, 1001)}));
+    EXPECT_EQ(WithPrefix(lines, "WM_USER+4 "),
+              (std::vector<std::string>{Drop(ssp.tmainform, "C:\\seen.txt")}));
+    EXPECT_TRUE(ssp.Quit());
 }

@@ -116,4 +116,22 @@ inline std::string Dec(long long v) {
     return std::to_string(v);
 }
 
+// Waits for `count` lines of the controller that begin with `prefix` and returns them.
+inline std::vector<std::string> ExpectLines(Controller& ctl, const std::string& prefix,
+                                            size_t count, DWORD timeout_ms) {
+    std::vector<std::string> found;
+    DWORD start = GetTickCount();
+    while (found.size() < count && GetTickCount() - start < timeout_ms) {
+        for (const auto& line : ctl.child->Unread(50))
+            if (line.rfind(prefix, 0) == 0)
+                found.push_back(line);
+    }
+    return found;
+}
+
+// The controller's line for a drop that reached it: the mascot window and the title it read.
+inline std::string DropLine(long long mascot, const std::string& path) {
+    return "WM_USER+4 wParam=" + Dec(mascot) + " title=" + path;
+}
+
 }  // namespace mk::test

@@ -139,3 +139,42 @@ TEST(Lifecycle, AfterHookExitARunningHostIsLeftAlone) {
     watcher.child->Send("exit");
     EXPECT_EQ(watcher.child->CloseAndWait(), 0u);
 }
+
+TEST(StartRefused, EitherHookRefusedFailsTheStartAndLeavesNothingInstalled) {
+    for (const wchar_t* refused : {L"callwndproc", L"getmessage"}) {
+        SCOPED_TRACE(testing::Message() << "refused: " << refused);
+        ASSERT_FALSE(MutexExists());
+        Controller c = Controller::Start(std::wstring(L"--refuse-hook ") + refused);
+        ASSERT_TRUE(c.ok());
+        std::string start;
+        for (const auto& l : c.child->All())
+            if (l.rfind("HookStart result=", 0) == 0)
+                start = l;
+        EXPECT_EQ(FieldLong(start, "result"), 0) << start;
+        EXPECT_EQ(FieldLong(c.Ask("hooks", "HOOKS "), "live"), 0);
+        EXPECT_FALSE(MutexExists());
+        // No message of this process brings the library here.
+        HWND w = CreateWindowExW(0, L"STATIC", L"probe", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr,
+                                 nullptr);
+        EXPECT_FALSE(WaitUntil(
+            [&] {
+                PostMessageW(w, WM_NULL, 0, 0);
+                MSG msg;
+                while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+                    DispatchMessageW(&msg);
+                SendMessageW(w, WM_NULL, 0, 0);
+                return GetModuleHandleW(L"mkhook.dll") != nullptr;
+            },
+            2000));
+        DestroyWindow(w);
+        // HookExit after a refused start ends as usual.
+        std::string exit = c.Exit();
+        EXPECT_EQ(FieldLong(exit, "result"), 0);
+        EXPECT_EQ(FieldLong(exit, "threads"), 0);
+    }
+    // The watch counts what a start that succeeds puts in place: both hooks.
+    Controller c = Controller::Start();
+    ASSERT_TRUE(c.ok());
+    EXPECT_EQ(FieldLong(c.Ask("hooks", "HOOKS "), "live"), 2);
+    c.Exit();
+}

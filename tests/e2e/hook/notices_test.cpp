@@ -1,6 +1,7 @@
 // The plug-in-installed notice and the version box.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -113,6 +114,41 @@ TEST(Notice, HookExitEndsEveryWaitingNoticeAndSendsNothing) {
     EXPECT_EQ(c.child->CloseAndWait(), 0u);
 }
 
+TEST(Notice, AWindowOfTheControllerThatTakesLongerThanTheLimitReadsTheWholeRequest) {
+    // The sink is the controller's own window: the request is read where the library put it,
+    // 7 s after the send began, when the send's 5 s are long over.
+    Controller c = Controller::Start();
+    ASSERT_TRUE(c.ok());
+    ASSERT_FALSE(c.Ask("slowsink 7000", "SLOWSINK").empty());
+    c.Ask("mkiok sink", "MKShowMKIOK result=");
+    ASSERT_TRUE(c.child->Expect("SINK busy", nullptr, 15000));
+    std::string rec;
+    ASSERT_TRUE(c.child->Expect("COPYDATA ", &rec, 15000));
+    const std::string expected = ExpectedNotice(c.hwnd);
+    EXPECT_EQ(FieldLong(rec, "cbData"), static_cast<long>(expected.size()));
+    EXPECT_EQ(HexDecode(Field(rec, "hex")), expected);
+    EXPECT_EQ(Field(c.Exit(), "threads"), "0");
+}
+
+TEST(VersionBox, HookExitRightAfterShowVersionClosesTheBoxInsteadOfKillingItsThread) {
+    // HookExit comes before the box exists, or while MessageBoxA is making it: the box must
+    // not outlive HookExit, and its thread must end by itself, never be terminated in the
+    // middle of the modal loop. The gap varies from none to a few tens of milliseconds.
+    for (int gap_ms : {0, 0, 5, 10, 20, 40, 80}) {
+        SCOPED_TRACE(testing::Message() << "HookExit " << gap_ms << " ms after");
+        Controller c = Controller::Start();
+        ASSERT_TRUE(c.ok());
+        std::string exit = c.Ask("showversion hookexit " + std::to_string(gap_ms), "HookExit ");
+        EXPECT_EQ(Field(exit, "threads"), "0") << exit;
+        EXPECT_EQ(Field(exit, "terminated"), "0") << exit;
+        EXPECT_LT(FieldLong(exit, "ms"), 5000) << exit;
+        EXPECT_TRUE(VersionBoxes(c.child->pid()).empty());
+        std::printf("%d ms after MKShowVersion: %s\n", gap_ms, exit.c_str());
+        c.child->Send("exit");
+        EXPECT_EQ(c.child->CloseAndWait(), 0u);
+    }
+}
+
 TEST(VersionBox, ShowsOneBoxAtATimeWithItsFiveLines) {
     Controller c = Controller::Start();
     ASSERT_TRUE(c.ok());
@@ -146,8 +182,10 @@ TEST(VersionBox, ShowsOneBoxAtATimeWithItsFiveLines) {
     c.Ask("showversion", "MKShowVersion result=");
     ASSERT_TRUE(WaitUntil([&] { return VersionBoxes(pid).size() == 1; }));
 
-    // HookExit ends the box's thread and the box with it.
-    EXPECT_EQ(Field(c.Ask("hookexit", "HookExit "), "threads"), "0");
+    // HookExit closes the box, and its thread ends by itself.
+    std::string exit = c.Ask("hookexit", "HookExit ");
+    EXPECT_EQ(Field(exit, "threads"), "0");
+    EXPECT_EQ(Field(exit, "terminated"), "0");
     EXPECT_TRUE(WaitUntil([&] { return VersionBoxes(pid).empty(); }));
     c.child->Send("exit");
     EXPECT_EQ(c.child->CloseAndWait(), 0u);

@@ -115,3 +115,41 @@ TEST(Trace, SaysWhatTheHookDecidedOnlyWhileSwitchedOn) {
     EXPECT_EQ(WithPrefix(ctl.child->All(), "WM_USER+4 ").size(), 5u);
     EXPECT_TRUE(host.Quit());
 }
+
+TEST(Trace, SaysForwardedOnlyForWhatReachedTheController) {
+    ControllerSession session;
+    Controller& ctl = session.ctl;
+    ASSERT_TRUE(ctl.ok());
+    Host host = Host::Start(L"sakura.exe");
+    ASSERT_TRUE(host.ok());
+    auto trace = Child::Start(BinPath(L"mktrace.exe"), L"");
+    ASSERT_TRUE(trace);
+    ASSERT_TRUE(trace->Expect("mktrace: trace on"));
+    Sleep(1200);  // each process looks for the switch at most twice a second
+    const std::string pid = std::to_string(host.pid) + " ";
+
+    // No window titled "MK_GETMSG_WND": the command and the drop go nowhere, and say so.
+    ASSERT_FALSE(ctl.Ask("destroywindow", "WINDOW destroyed").empty());
+    host.Do("command 1000 0 tputil");
+    host.Do("drop C:\\nowhere.txt");
+    host.Settle();
+    auto lines = TraceLines(*trace, 1000);
+    EXPECT_TRUE(
+        AnyContains(lines, {pid, "WM_COMMAND class=TPUtilWindow", ": no controller window ("}))
+        << testing::PrintToString(lines);
+    EXPECT_TRUE(
+        AnyContains(lines, {pid, "WM_DROPFILES class=Tmainform", ": no controller window ("}))
+        << testing::PrintToString(lines);
+    EXPECT_FALSE(AnyContains(lines, {pid, "forwarded"})) << testing::PrintToString(lines);
+
+    // With the window back, the command's line comes once the controller has it.
+    ASSERT_FALSE(ctl.Ask("createwindow", "WINDOW hwnd=").empty());
+    host.Do("command 1000 0 tputil");
+    host.Settle();
+    EXPECT_EQ(WithPrefix(ControllerLines(ctl), "WM_USER+0 ").size(), 1u);
+    lines = TraceLines(*trace, 1000);
+    EXPECT_TRUE(AnyContains(lines, {pid, "WM_COMMAND class=TPUtilWindow", ": forwarded ("}))
+        << testing::PrintToString(lines);
+    EXPECT_EQ(trace->CloseAndWait(), 0u);
+    EXPECT_TRUE(host.Quit());
+}
