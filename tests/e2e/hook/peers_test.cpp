@@ -175,9 +175,9 @@ TEST(UnresponsivePeers, DropsToAStallingControllerLeaveNothingBehind) {
         "stall: the host went on after at most %lu ms; host commit charge %lld KB "
         "before, %lld KB after; process heap in use %ld bytes before, %ld after\n",
         hundred_ms, went_on_ms, commit_before / 1024, commit_after / 1024, heap_before, heap_after);
-    // Wine's bookkeeping of a hundred threads started and ended moves it by a few pages; a
-    // kilobyte kept per drop would move it by a hundred.
-    EXPECT_LT(commit_after - commit_before, 32 * 1024);
+    // Wine's bookkeeping of a hundred threads started and ended moves it by a few pages (nine
+    // under Wine 10); a kilobyte kept per drop would move it by a hundred.
+    EXPECT_LT(commit_after - commit_before, 64 * 1024);
     // A path buffer left behind by each drop the host gave up waiting for would be 3 KB here.
     EXPECT_LT(heap_after - heap_before, 1024);
     EXPECT_TRUE(host.Quit());
