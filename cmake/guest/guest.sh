@@ -54,9 +54,13 @@ codename() {
 
 cache_dir() { echo "${MK_GUEST_CACHE:-$HOME/.cache/mirekko/guest}/$(codename)"; }
 
-# The recipe: a changed script, init or provisioning rebuilds the guest.
+# The recipe: the steps of setup below (between the recipe marks), the init and the provisioning
+# script. Changing any of them rebuilds the guest; changing how a run boots it does not.
 recipe_key() {
-    cat "$here/guest.sh" "$here/init" "$here/provision.sh" | sha256sum | cut -d' ' -f1
+    {
+        sed -n '/^# >>> recipe/,/^# <<< recipe/p' "$here/guest.sh"
+        cat "$here/init" "$here/provision.sh"
+    } | sha256sum | cut -d' ' -f1
 }
 
 # Ready only with the stamp of this recipe, which setup writes after everything else.
@@ -124,6 +128,9 @@ step() {
     echo "guest setup: $name done in $(since "$t0") s"
 }
 
+# >>> recipe: the steps that make the guest
+guest_init=/usr/local/sbin/mk-guest-init
+
 # Its own mount namespace: what debootstrap mounts in the target (proc, sys) cannot stay
 # mounted on the host, not even when it is interrupted.
 do_debootstrap() {
@@ -135,7 +142,7 @@ do_debootstrap() {
 # The chroot gets /proc, /sys and /dev inside a private mount namespace: they vanish with it.
 do_provision() {
     local root=$1 suite=$2 mirror=$3
-    as_root install -m 755 "$here/init" "$root/usr/local/sbin/mk-guest-init"
+    as_root install -m 755 "$here/init" "$root$guest_init"
     as_root install -m 755 "$here/provision.sh" "$root/root/mk-guest-provision.sh"
     as_root cp -L /etc/resolv.conf "$root/etc/resolv.conf"
     as_root unshare --mount --propagation private bash -euc '
@@ -219,11 +226,12 @@ setup() {
     mv "$partial" "$dir"
     echo "guest setup: ready in $(since "$t0") s, $(du -sh "$dir" | cut -f1) on disk ($dir)"
 }
+# <<< recipe
 
 # boot_guest --dir CACHE [--disk IMAGE] [--timeout S] [--share DIR] [--local DIR]...
 #            [--env NAME=VALUE]... -- COMMAND [ARG...]
 # Without --disk the run works on an overlay of the cached disk; with it, on that image itself.
-qemu_pid="" sleep_pid="" run_dir=""
+qemu_pid="" sleep_pid="" run_dir="" require_share=0
 stop_qemu() {
     [ -n "$qemu_pid" ] || return 0
     if kill -0 "$qemu_pid" 2>/dev/null; then
@@ -276,14 +284,23 @@ boot_guest() {
     command -v qemu-system-x86_64 >/dev/null || die "qemu-system-x86_64 is missing (run: $0 setup)"
     command -v qemu-img >/dev/null || die "qemu-img is missing (run: $0 setup)"
 
-    # The guest sees the share at the same absolute path; the config file takes one path a line.
+    # The guest sees the share at the same absolute path, as given (CTest's files hold the path
+    # the build was configured in); the config file takes one path a line.
     if [ -n "$share" ]; then
         [ -d "$share" ] || die "the share $share is not a directory"
-        share=$(realpath "$share")
+        share=$(cd "$share" && pwd)
+        case "$share" in
+        / | /bin | /boot | /etc | /lib | /lib32 | /lib64 | /libx32 | /sbin | /tmp | /usr | /var | \
+            /dev | /dev/* | /proc | /proc/* | /run | /run/* | /sys | /sys/*)
+            die "cannot share $share: the guest needs its own" ;;
+        esac
+    elif [ "$require_share" -eq 1 ]; then
+        say "run needs --share DIR"
+        usage
     fi
     for a in "${!locals[@]}"; do
         [ -n "$share" ] || die "--local needs --share"
-        locals[a]=$(realpath -m "${locals[a]}")
+        locals[a]=$(realpath -m -s "${locals[a]}")
         case "${locals[a]}" in
         "$share"/*) ;;
         *) die "--local ${locals[a]} is not under the share $share" ;;
@@ -337,14 +354,15 @@ boot_guest() {
         -monitor none -serial "file:$run_dir/console.log" -serial stdio
         -drive "$drive"
         -kernel "$dir/vmlinuz" -initrd "$dir/initrd.img"
-        -append "root=/dev/vda rw console=ttyS0 quiet loglevel=1 panic=-1 init=/usr/local/sbin/mk-guest-init"
+        -append "root=/dev/vda rw console=ttyS0 quiet loglevel=1 panic=-1 init=$guest_init"
         -virtfs "local,path=$ctl,mount_tag=mkctl,security_model=none,id=mkctl")
     [ -z "$share" ] || args+=(-virtfs "local,path=$share,mount_tag=mkshare,security_model=none,id=mkshare")
 
     local t0 qemu_rc=0 rc
     t0=$(now)
-    # stdin from /dev/null: qemu must not put the terminal in raw mode or read keys from it.
-    qemu-system-x86_64 "${args[@]}" </dev/null &
+    # stdin from /dev/null: qemu must not put the terminal in raw mode or read keys from it. The
+    # parent-death signal ends qemu even when this script is killed without a chance to trap.
+    setpriv --pdeathsig KILL qemu-system-x86_64 "${args[@]}" </dev/null &
     qemu_pid=$!
     sleep "$timeout" &
     sleep_pid=$!
@@ -393,12 +411,8 @@ show_console() {
 }
 
 run() {
-    local dir share_given=0 a
-    for a in "$@"; do
-        [ "$a" = -- ] && break
-        [ "$a" = --share ] && share_given=1
-    done
-    [ $share_given -eq 1 ] || { say "run needs --share DIR"; usage; }
+    local dir
+    require_share=1
     dir=$(cache_dir)
     ready "$dir" || die "no cached guest in $dir (run: $0 setup)"
     boot_guest --dir "$dir" "$@"
@@ -420,7 +434,7 @@ check() {
         out=$(wine ./hostname32.exe </dev/null | tr -d "\r")
         wineserver -k || true
         echo "check: the 32-bit hostname.exe from the share printed: $out"
-        [ "$out" = mirekko-guest ]
+        [ "${out^^}" = MIREKKO-GUEST ]  # Windows gives the name in capitals
     ' || rc=$?
     rm -rf "$share"
     [ $rc -eq 0 ] && echo "guest check: passed" || echo "guest check: FAILED (exit $rc)"
