@@ -324,7 +324,14 @@ boot_guest() {
     trap 'on_signal INT 2' INT
     trap 'on_signal TERM 15' TERM
     trap 'on_signal HUP 1' HUP
+    # A run killed without a chance to clean up (SIGKILL) leaves its directory, with an overlay
+    # that may hold a few hundred MB: remove those whose script is gone.
+    for a in "${TMPDIR:-/tmp}"/mk-guest.*/pid; do
+        [ -f "$a" ] && [ -O "${a%/pid}" ] || continue
+        kill -0 "$(cat "$a")" 2>/dev/null || rm -rf "${a%/pid}"
+    done
     run_dir=$(mktemp -d "${TMPDIR:-/tmp}/mk-guest.XXXXXX")
+    echo $$ >"$run_dir/pid"
     local ctl=$run_dir/ctl drive
     mkdir "$ctl"
     if [ -n "$disk" ]; then
@@ -364,7 +371,7 @@ boot_guest() {
     # parent-death signal ends qemu even when this script is killed without a chance to trap.
     setpriv --pdeathsig KILL qemu-system-x86_64 "${args[@]}" </dev/null &
     qemu_pid=$!
-    sleep "$timeout" &
+    setpriv --pdeathsig KILL sleep "$timeout" &
     sleep_pid=$!
     wait -n "$qemu_pid" "$sleep_pid" || true
     if kill -0 "$qemu_pid" 2>/dev/null; then
@@ -407,7 +414,8 @@ mtime_since() { awk -v a="$1" -v b="$(stat -c %.3Y "$2")" 'BEGIN { printf "%.1f"
 show_console() {
     [ -s "$run_dir/console.log" ] || return 0
     say "the guest's console, last lines:"
-    tail -n 20 "$run_dir/console.log" | tr -d '\r' | sed 's/^/  | /' >&2
+    # Without the firmware's terminal escapes.
+    tail -n 20 "$run_dir/console.log" | tr -d '\r' | sed -E 's/\x1b(\[[0-9;?]*[A-Za-z]|c)//g; s/^/  | /' >&2
 }
 
 run() {
