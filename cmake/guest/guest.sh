@@ -12,8 +12,9 @@
 #       stdout, powers off and exits with COMMAND's exit status. Each --local DIR (under the share)
 #       is an empty directory on the guest's own disk for the run. Every run starts from the same
 #       clean disk: it writes to a copy-on-write overlay that is thrown away.
-#   guest.sh check
-#       boots the guest and runs Wine and a 32-bit Windows program loaded from a 9p share
+#   guest.sh check [PROGRAM.exe [ARG...]]
+#       boots the guest and runs Wine and a 32-bit Windows program loaded from a 9p share, then
+#       PROGRAM (copied to that share) if given; passes when each exits with 0
 #
 # Exit status 125: the guest failed (no cached guest, qemu missing, no boot, timeout, no exit
 # status came back); 2: wrong usage; anything else is the job's own.
@@ -30,7 +31,7 @@ die() {
     exit $guest_failed
 }
 usage() {
-    sed -n '6,16p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2
+    sed -n '6,17p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2
     exit 2
 }
 
@@ -327,7 +328,7 @@ boot_guest() {
     # A run killed without a chance to clean up (SIGKILL) leaves its directory, with an overlay
     # that may hold a few hundred MB: remove those whose script is gone.
     for a in "${TMPDIR:-/tmp}"/mk-guest.*/pid; do
-        [ -f "$a" ] && [ -O "${a%/pid}" ] || continue
+        { [ -f "$a" ] && [ -O "${a%/pid}" ]; } || continue
         kill -0 "$(cat "$a")" 2>/dev/null || rm -rf "${a%/pid}"
     done
     run_dir=$(mktemp -d "${TMPDIR:-/tmp}/mk-guest.XXXXXX")
@@ -426,26 +427,39 @@ run() {
     boot_guest --dir "$dir" "$@"
 }
 
-# Wine in the guest, and a 32-bit Windows program that Wine maps from the 9p share.
+# Wine in the guest, and a 32-bit Windows program that Wine maps from the 9p share: Wine's own
+# hostname.exe, then PROGRAM with its arguments if one is given (the 9p cache modes other than
+# loose broke MinGW-built programs that Wine's own ones did not).
 check() {
     local dir share rc=0
     dir=$(cache_dir)
     ready "$dir" || die "no cached guest in $dir (run: $0 setup)"
     share=$(mktemp -d "${TMPDIR:-/tmp}/mk-guest-check.XXXXXX")
+    if [ $# -gt 0 ]; then
+        [ -f "$1" ] || die "no program $1"
+        cp "$1" "$share/"
+        set -- "${1##*/}" "${@:2}"
+    fi
     # shellcheck disable=SC2016
     boot_guest --dir "$dir" --timeout 900 --share "$share" --local "$share/prefix" -- bash -euc '
         wine --version
         exe=$(find /usr/lib/wine /usr/lib/i386-linux-gnu/wine -path "*i386-windows/hostname.exe" 2>/dev/null | head -1)
         [ -n "$exe" ] || { echo "check: no 32-bit hostname.exe in the Wine packages"; exit 1; }
         cp "$exe" ./hostname32.exe
-        export WINEPREFIX=$PWD/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+        # No debugger on a crash: it would wait for the time-out.
+        export WINEPREFIX=$PWD/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
         out=$(wine ./hostname32.exe </dev/null | tr -d "\r")
-        wineserver -k || true
         echo "check: the 32-bit hostname.exe from the share printed: $out"
-        [ "${out^^}" = MIREKKO-GUEST ]  # Windows gives the name in capitals
-    ' || rc=$?
+        [ "${out^^}" = MIREKKO-GUEST ] # Windows gives the name in capitals
+        if [ $# -gt 0 ]; then
+            echo "check: wine $*"
+            wine "./$1" "${@:2}" </dev/null
+            echo "check: $1 exited with 0"
+        fi
+        wineserver -k || true
+    ' mk-check "$@" || rc=$?
     rm -rf "$share"
-    [ $rc -eq 0 ] && echo "guest check: passed" || echo "guest check: FAILED (exit $rc)"
+    if [ $rc -eq 0 ]; then echo "guest check: passed"; else echo "guest check: FAILED (exit $rc)"; fi
     return $rc
 }
 
@@ -454,6 +468,6 @@ cmd=${1:-}
 case "$cmd" in
 setup) setup ;;
 run) run "$@" ;;
-check) check ;;
+check) check "$@" ;;
 *) usage ;;
 esac
