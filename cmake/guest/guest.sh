@@ -146,6 +146,7 @@ do_provision() {
     as_root install -m 755 "$here/init" "$root$guest_init"
     as_root install -m 755 "$here/provision.sh" "$root/root/mk-guest-provision.sh"
     as_root cp -L /etc/resolv.conf "$root/etc/resolv.conf"
+    # shellcheck disable=SC2016 # expanded by the inner shell
     as_root unshare --mount --propagation private bash -euc '
         root=$1
         mount -t proc proc "$root/proc"
@@ -182,6 +183,7 @@ do_image() {
 # packages, once, on the cached disk (not an overlay), before the cache counts as ready.
 do_first_boot() {
     local dir=$1
+    # shellcheck disable=SC2016
     boot_guest --dir "$dir" --disk "$dir/disk.img" --timeout 1800 -- bash -c '
         dpkg --configure -a && rm -f /var/lib/mk-guest/unconfigured &&
             { [ -z "$(dpkg --audit)" ] || { dpkg --audit; exit 1; }; }' ||
@@ -232,7 +234,7 @@ setup() {
 # boot_guest --dir CACHE [--disk IMAGE] [--timeout S] [--share DIR] [--local DIR]...
 #            [--env NAME=VALUE]... -- COMMAND [ARG...]
 # Without --disk the run works on an overlay of the cached disk; with it, on that image itself.
-qemu_pid="" sleep_pid="" run_dir="" require_share=0
+qemu_pid="" sleep_pid="" run_dir="" require_share=0 check_share=""
 stop_qemu() {
     [ -n "$qemu_pid" ] || return 0
     if kill -0 "$qemu_pid" 2>/dev/null; then
@@ -255,6 +257,8 @@ cleanup() {
     fi
     [ -z "$run_dir" ] || rm -rf "$run_dir"
     run_dir=""
+    [ -z "$check_share" ] || rm -rf "$check_share"
+    check_share=""
 }
 on_signal() {
     say "stopped by SIG$1; the guest is killed"
@@ -314,6 +318,9 @@ boot_guest() {
         [[ "$a" =~ ^[A-Za-z_][A-Za-z0-9_]*= ]] || die "--env takes NAME=VALUE, not '$a'"
     done
 
+    # TCG even where /dev/kvm exists: the hosts this guest is for have none, and the timings of the
+    # tests must be theirs. KVM only when asked for.
+    # shellcheck disable=SC2054 # commas inside qemu's option values
     local accel=(-accel tcg,thread=multi)
     case "${MK_GUEST_ACCEL:-tcg}" in
     tcg) ;;
@@ -358,6 +365,8 @@ boot_guest() {
         printf '\n'
     } >"$ctl/job"
 
+    # Without -smap every Wine process is killed by a kernel fault on an iret in 32-bit code.
+    # shellcheck disable=SC2054
     local args=("${accel[@]}" -cpu max,-smap -smp 2 -m 4G -nographic -no-reboot -nic none
         -monitor none -serial "file:$run_dir/console.log" -serial stdio
         -drive "$drive"
@@ -434,9 +443,10 @@ check() {
     local dir share rc=0
     dir=$(cache_dir)
     ready "$dir" || die "no cached guest in $dir (run: $0 setup)"
+    [ $# -eq 0 ] || [ -f "$1" ] || die "no program $1"
     share=$(mktemp -d "${TMPDIR:-/tmp}/mk-guest-check.XXXXXX")
+    check_share=$share # removed by cleanup, also when the check is stopped
     if [ $# -gt 0 ]; then
-        [ -f "$1" ] || die "no program $1"
         cp "$1" "$share/"
         set -- "${1##*/}" "${@:2}"
     fi
@@ -459,6 +469,7 @@ check() {
         wineserver -k || true
     ' mk-check "$@" || rc=$?
     rm -rf "$share"
+    check_share=""
     if [ $rc -eq 0 ]; then echo "guest check: passed"; else echo "guest check: FAILED (exit $rc)"; fi
     return $rc
 }
