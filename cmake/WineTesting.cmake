@@ -20,7 +20,9 @@ function(mk_add_wine_fixture fixture prefix dpi)
     add_test(NAME ${fixture}.setup COMMAND ${CMAKE_SOURCE_DIR}/cmake/wine-fixture setup)
     add_test(NAME ${fixture}.cleanup COMMAND ${CMAKE_SOURCE_DIR}/cmake/wine-fixture cleanup)
     set_tests_properties(${fixture}.setup ${fixture}.cleanup PROPERTIES LABELS wine)
-    set_tests_properties(${fixture}.setup PROPERTIES FIXTURES_SETUP ${fixture} TIMEOUT 300
+    # Making a prefix takes Wine a minute and a half in the emulated guest, more when its host
+    # is busy: the limit only catches a hang.
+    set_tests_properties(${fixture}.setup PROPERTIES FIXTURES_SETUP ${fixture} TIMEOUT 600
         ENVIRONMENT "MK_WINEPREFIX=${prefix};MK_WINE_DPI=${dpi};MK_WINE_ARCH=${MK_WINE_ARCH}")
     set_tests_properties(${fixture}.cleanup PROPERTIES FIXTURES_CLEANUP ${fixture} TIMEOUT 120
         ENVIRONMENT "MK_WINEPREFIX=${prefix};MK_WINE_ARCH=${MK_WINE_ARCH}")
