@@ -12,3 +12,10 @@ add_test(NAME ramtidy.hardening
 add_test(NAME ramtidy.manifest
     COMMAND ${MK_PYTHON} ${CMAKE_SOURCE_DIR}/cmake/pe_check.py manifest $<TARGET_FILE:ramtidy>
         --machine ${MK_TARGET_MACHINE} --version ${RAMTIDY_VERSION})
+# The check itself, on both images: each rule broken in a copy must be caught.
+add_test(NAME pe_check.rules.mkhook
+    COMMAND ${MK_PYTHON} ${CMAKE_SOURCE_DIR}/cmake/pe_check.py rules
+        $<TARGET_FILE:mkhook> --machine ${MK_TARGET_MACHINE})
+add_test(NAME pe_check.rules.ramtidy
+    COMMAND ${MK_PYTHON} ${CMAKE_SOURCE_DIR}/cmake/pe_check.py rules $<TARGET_FILE:ramtidy>
+        --machine ${MK_TARGET_MACHINE})

@@ -14,8 +14,11 @@
         - PE32+, unwinding: the exception directory (the functions' unwind data, which x64
           exception dispatch and stack walks need), and no NO_SEH claim beside it;
         - with --stack-protector: the canary's check (__stack_chk_fail) and guard linked in.
-  pe_check.py manifest <image> --version <a.b.c.d> [--machine i386|amd64]
+  pe_check.py manifest <image> --version <a.b.c.d> --machine i386|amd64
       The application manifest (resource type 24, id 1) and its declarations.
+  pe_check.py rules <image> --machine i386|amd64
+      The hardening check itself: a sound image passes, and a copy with one rule broken at a
+      time (each rule of its machine) fails with that rule named.
 
 Prints what it found; exits 1 naming every rule that is broken.
 """
@@ -38,10 +41,11 @@ RT_MANIFEST = 24
 
 
 class Pe:
-    def __init__(self, path):
-        with open(path, 'rb') as f:
-            self.data = f.read()
-        d = self.data
+    def __init__(self, path, data=None):
+        if data is None:
+            with open(path, 'rb') as f:
+                data = f.read()
+        self.data = d = bytes(data)
         if d[:2] != b'MZ':
             raise ValueError(f'{path}: not an MZ image')
         pe = struct.unpack_from('<I', d, 0x3C)[0]
@@ -49,7 +53,8 @@ class Pe:
             raise ValueError(f'{path}: no PE signature')
         (self.machine, sections, self.time_stamp, self.symbols_at, self.symbol_count,
          optional_size, self.characteristics) = struct.unpack_from('<HHIIIHH', d, pe + 4)
-        opt = pe + 24
+        self.machine_at = pe + 4
+        self.opt = opt = pe + 24
         self.magic = struct.unpack_from('<H', d, opt)[0]
         if self.magic not in (0x10B, 0x20B):
             raise ValueError(f'{path}: neither a PE32 nor a PE32+ image')
@@ -57,7 +62,7 @@ class Pe:
         # PE32+ has a 64-bit image base and stack and heap sizes, and no BaseOfData: its data
         # directories begin 16 bytes later. DllCharacteristics sits at the same place in both.
         self.dll_characteristics = struct.unpack_from('<H', d, opt + 70)[0]
-        dirs_at = opt + (112 if self.plus else 96)
+        self.dirs_at = dirs_at = opt + (112 if self.plus else 96)
         count = struct.unpack_from('<I', d, dirs_at - 4)[0]
         self.dirs = [struct.unpack_from('<II', d, dirs_at + 8 * i) for i in range(count)]
         self.sections = []
@@ -66,7 +71,8 @@ class Pe:
             name, vsize, va, raw_size, raw_at = struct.unpack_from('<8sIIII', d, at + 40 * i)
             flags = struct.unpack_from('<I', d, at + 40 * i + 36)[0]
             self.sections.append({'name': self.section_name(name), 'vsize': vsize, 'va': va,
-                                  'raw_size': raw_size, 'raw_at': raw_at, 'flags': flags})
+                                  'raw_size': raw_size, 'raw_at': raw_at, 'flags': flags,
+                                  'flags_at': at + 40 * i + 36})
 
     def section_name(self, raw):
         name = raw.rstrip(b'\0').decode('ascii', 'replace')
@@ -227,6 +233,48 @@ def check_hardening(pe, machine, stack_protector):
     return broken, notes
 
 
+def check_rules(pe, machine):
+    """Breaks each rule in a copy of a sound image and expects check_hardening to say so: the
+    check reads the right fields of both kinds of header, or it would pass a broken image."""
+    failures = []
+    sound, _ = check_hardening(pe, machine, False)
+    if sound:
+        return [f'the image itself breaks a rule: {sound}']
+
+    def variant(what, expected, mutate):
+        data = bytearray(pe.data)
+        mutate(data)
+        broken, _ = check_hardening(Pe(what, data), machine, False)
+        if not any(expected in rule for rule in broken):
+            failures.append(f'{what}: the check did not report it ({broken or "no rule broken"})')
+
+    def flip_dll_characteristics(mask, on):
+        def mutate(data):
+            dc = struct.unpack_from('<H', data, pe.opt + 70)[0]
+            struct.pack_into('<H', data, pe.opt + 70, dc | mask if on else dc & ~mask)
+        return mutate
+
+    def write_u16(at, value):
+        return lambda data: struct.pack_into('<H', data, at, value)
+
+    code = next(s for s in pe.sections if s['flags'] & SCN_EXECUTE)
+    other = 'amd64' if machine == 'i386' else 'i386'
+    variant('no DYNAMIC_BASE', 'DYNAMIC_BASE', flip_dll_characteristics(DYNAMIC_BASE, False))
+    variant('no NX_COMPAT', 'NX_COMPAT', flip_dll_characteristics(NX_COMPAT, False))
+    variant('writable code', 'writable and executable',
+            lambda data: struct.pack_into('<I', data, code['flags_at'], code['flags'] | SCN_WRITE))
+    variant(f'the machine of {other}', 'machine', write_u16(pe.machine_at, MACHINES[other]))
+    if pe.plus:
+        variant('no HIGH_ENTROPY_VA', 'HIGH_ENTROPY_VA',
+                flip_dll_characteristics(HIGH_ENTROPY_VA, False))
+        variant('NO_SEH on x64', 'NO_SEH', flip_dll_characteristics(NO_SEH, True))
+        variant('no unwind data', 'exception directory',
+                lambda data: struct.pack_into('<II', data, pe.dirs_at + 8 * DIR_EXCEPTION, 0, 0))
+    else:
+        variant('no SafeSEH claim', 'SafeSEH', flip_dll_characteristics(NO_SEH, False))
+    return failures
+
+
 MS_ASM_V1 = 'urn:schemas-microsoft-com:asm.v1'
 MS_ASM_V3 = 'urn:schemas-microsoft-com:asm.v3'
 MS_COMPAT = 'urn:schemas-microsoft-com:compatibility.v1'
@@ -309,14 +357,16 @@ def check_manifest(pe, version, machine):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split('\n')[0])
-    parser.add_argument('what', choices=('hardening', 'manifest'))
+    parser.add_argument('what', choices=('hardening', 'manifest', 'rules'))
     parser.add_argument('image')
     parser.add_argument('--machine', choices=sorted(MACHINES), required=True)
     parser.add_argument('--stack-protector', action='store_true')
     parser.add_argument('--version')
     args = parser.parse_args()
     pe = Pe(args.image)
-    if args.what == 'hardening':
+    if args.what == 'rules':
+        broken = check_rules(pe, args.machine)
+    elif args.what == 'hardening':
         broken, notes = check_hardening(pe, args.machine, args.stack_protector)
         sections = ', '.join(s['name'] for s in pe.sections)
         print(f'{args.image}: DllCharacteristics {pe.dll_characteristics:#06x}; sections {sections}')
