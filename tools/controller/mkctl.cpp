@@ -515,6 +515,10 @@ int main(int argc, char** argv) {
                                  nullptr, inst, nullptr);
     if (window)
         g_controller = CreateControllerWindow();
+    if (!g_commands || (window && !g_controller)) {
+        Out(Format("ERROR cannot create the controller's windows error=%lu", GetLastError()));
+        return 1;
+    }
 
     g_lib.module = LoadLibraryA(dll.c_str());
     if (!g_lib.module) {

@@ -189,6 +189,18 @@ DWORD Child::CloseAndWait(DWORD timeout_ms) {
     return Wait(timeout_ms);
 }
 
+std::string Child::Describe() {
+    std::string out = "printed:";
+    for (const std::string& line : All())
+        out += " [" + line + "]";
+    DWORD code = Wait(0);
+    if (code == STILL_ACTIVE)
+        out += "; still running";
+    else
+        out += "; ended with exit code " + std::to_string(code);
+    return out;
+}
+
 void Child::Kill() {
     if (process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
         TerminateProcess(process_, 999);

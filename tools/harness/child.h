@@ -1,5 +1,5 @@
-// Child processes for the end-to-end tests and the demo: started with piped standard input and output,
-// read line by line, and killed with the test (a job object ends whatever a test leaves).
+// Child processes for the end-to-end tests and the demo: started with piped standard input and
+// output, read line by line, and killed with the test (a job object ends whatever a test leaves).
 #pragma once
 
 #include <windows.h>
@@ -44,6 +44,8 @@ public:
     DWORD CloseAndWait(DWORD timeout_ms = 15000);
     DWORD Wait(DWORD timeout_ms = 15000);
     void Kill();
+    // What the program printed and whether it has ended, for a failure message.
+    std::string Describe();
 
 private:
     Child() = default;

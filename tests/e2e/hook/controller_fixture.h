@@ -7,6 +7,7 @@
 #include <string>
 
 #include "child.h"
+#include "text.h"
 #include "winutil.h"
 
 namespace mk::test {
@@ -25,6 +26,9 @@ struct Controller {
             c.hwnd = FieldLong(ready, "hwnd");
             c.sink = FieldLong(ready, "sink");
         }
+        if (!c.ok())
+            ADD_FAILURE() << "mkctl " << mk::tools::WideToUtf8(args) << " did not start: "
+                          << (c.child ? c.child->Describe() : "CreateProcess failed");
         return c;
     }
     bool ok() const { return child && sink != 0; }

@@ -52,8 +52,11 @@ struct Host {
         std::wstring path = exe.find(L'\\') == std::wstring::npos ? BinPath(exe) : exe;
         h.child = Child::Start(path, args);
         std::string ready;
-        if (!h.child || !h.child->Expect("READY ", &ready))
+        if (!h.child || !h.child->Expect("READY ", &ready)) {
+            ADD_FAILURE() << mk::tools::WideToUtf8(exe) << " did not start: "
+                          << (h.child ? h.child->Describe() : "CreateProcess failed");
             return h;
+        }
         h.pid = FieldLong(ready, "pid");
         h.tmainform = FieldLong(ready, "tmainform");
         h.tputil = FieldLong(ready, "tputil");
