@@ -106,7 +106,10 @@ host_tools() {
     done
     if [ ${#missing[@]} -gt 0 ]; then
         say "installing ${missing[*]}"
-        as_root apt-get update -q
+        # As ./dev does: one broken index on the mirror must not stop an install that does not
+        # need it; an install that does fails by itself.
+        as_root apt-get update -q ||
+            say "apt-get update reported errors (above); going on with the lists it could read"
         as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
             "${missing[@]}"
     fi
