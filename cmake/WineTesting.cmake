@@ -13,6 +13,14 @@
 # package, PE and debug-link checks) read files on the build machine and need no Wine.
 
 set(MK_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+
+# mk_wine_test_limit(<test> <seconds>): a Wine test's time limit on the native path. On a slow
+# path, where ./dev sets the rig's wait factor (MK_RIG_WAIT_FACTOR), CTest multiplies it when it
+# reads the tests (tests/rig), as the tests multiply their own waits.
+function(mk_wine_test_limit test seconds)
+    set_tests_properties(${test} PROPERTIES TIMEOUT ${seconds})
+    set_property(GLOBAL APPEND PROPERTY MK_WINE_TEST_LIMITS "${test}=${seconds}")
+endfunction()
 set(MK_WINEPREFIX_144DPI ${CMAKE_BINARY_DIR}/wineprefix-144dpi)
 
 # mk_add_wine_fixture(<fixture> <prefix> <dpi>): tests <fixture>.setup and <fixture>.cleanup.
@@ -22,10 +30,12 @@ function(mk_add_wine_fixture fixture prefix dpi)
     set_tests_properties(${fixture}.setup ${fixture}.cleanup PROPERTIES LABELS wine)
     # Making a prefix takes Wine a minute and a half in the emulated guest, more when its host
     # is busy: the limit only catches a hang.
-    set_tests_properties(${fixture}.setup PROPERTIES FIXTURES_SETUP ${fixture} TIMEOUT 600
+    set_tests_properties(${fixture}.setup PROPERTIES FIXTURES_SETUP ${fixture}
         ENVIRONMENT "MK_WINEPREFIX=${prefix};MK_WINE_DPI=${dpi};MK_WINE_ARCH=${MK_WINE_ARCH}")
-    set_tests_properties(${fixture}.cleanup PROPERTIES FIXTURES_CLEANUP ${fixture} TIMEOUT 120
+    set_tests_properties(${fixture}.cleanup PROPERTIES FIXTURES_CLEANUP ${fixture}
         ENVIRONMENT "MK_WINEPREFIX=${prefix};MK_WINE_ARCH=${MK_WINE_ARCH}")
+    mk_wine_test_limit(${fixture}.setup 600)
+    mk_wine_test_limit(${fixture}.cleanup 120)
 endfunction()
 
 # The scripts that run a build's programs outside CTest (the demo, the screenshots, the
@@ -73,9 +83,9 @@ function(mk_add_wine_gtest target)
     foreach(suite IN LISTS suites)
         add_test(NAME ${target}.${suite} COMMAND ${target} --gtest_filter=${suite}.*
             WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
-        set_tests_properties(${target}.${suite} PROPERTIES
-            TIMEOUT ${ARG_TIMEOUT} RUN_SERIAL TRUE LABELS wine
+        set_tests_properties(${target}.${suite} PROPERTIES RUN_SERIAL TRUE LABELS wine
             ENVIRONMENT "MK_WINEPREFIX=${MK_WINEPREFIX}")
+        mk_wine_test_limit(${target}.${suite} ${ARG_TIMEOUT})
         if(CMAKE_CROSSCOMPILING)
             set_tests_properties(${target}.${suite} PROPERTIES FIXTURES_REQUIRED wine)
         endif()

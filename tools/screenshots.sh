@@ -131,7 +131,7 @@ snap_at() {
         env LC_ALL=ja_JP.UTF-8 "$mk_wine" "$exe" MK0 "/$percent" &
     pid=$!
     wait_hold "$pid" "$step" 120
-    id=$(wait_window "$pid" 30) || fail "the status window is not shown at step $step ($dpi DPI)"
+    id=$(wait_window "$pid" 60) || fail "the status window is not shown at step $step ($dpi DPI)"
     snap "$id" "$out/ramtidy-status-${dpi}dpi.png"
     rm -f "$marker" # the run goes on
     rc=0

@@ -49,7 +49,7 @@ struct Proc {
     std::unique_ptr<Child> child;
 
     // Waits for a line starting with `prefix`, shows it, and counts it.
-    std::string Wait(const std::string& prefix, DWORD timeout_ms = 20000) {
+    std::string Wait(const std::string& prefix, DWORD timeout_ms = RigLimit()) {
         std::string line;
         if (!child || !child->Expect(prefix, &line, timeout_ms)) {
             Check(false, name + " printed no \"" + prefix + "...\"");
@@ -199,7 +199,7 @@ int wmain(int argc, wchar_t** argv) {
     std::string plugin = Command(host, ctl, 1001, mascot);
     DWORD pid = static_cast<DWORD>(FieldLong(plugin, "pid"));
     HWND status = nullptr;
-    WaitUntil([&] { return (status = VisibleWindowOf(pid)) != nullptr; }, 20000);
+    WaitUntil([&] { return (status = VisibleWindowOf(pid)) != nullptr; });
     if (Check(status != nullptr, "the status window is shown")) {
         // A short run may end within a few hundred milliseconds. Picture the window with its
         // thread held, every 20 ms for 300 ms while it lasts, so that the last picture shows
@@ -222,11 +222,11 @@ int wmain(int argc, wchar_t** argv) {
             CloseHandle(thread);
         Check(written, "screenshot written");
     }
-    std::string clean = host.Wait("COPYDATA ", 120000);
+    std::string clean = host.Wait("COPYDATA ", RigLimit(120000));
     Check(
         HexDecode(Field(clean, "hex")).find(Utf8ToSjis("メモリクリーン完了")) != std::string::npos,
         "the mascot received the cleaning report");
-    Check(Field(ctl.Wait("PLUGIN exit=", 60000), "exit") == "0", "ramtidy ended normally");
+    Check(Field(ctl.Wait("PLUGIN exit="), "exit") == "0", "ramtidy ended normally");
 
     Step(
         "5. A file is dropped on the mascot: its path reaches the controller, which takes it as a "
@@ -247,7 +247,7 @@ int wmain(int argc, wchar_t** argv) {
     ctl.Wait("INSTALL ");
     ctl.Wait("MKShowMKIOK result=");
     Say("  (the notice follows four seconds later)");
-    std::string notice = host.Wait("COPYDATA ", 15000);
+    std::string notice = host.Wait("COPYDATA ");
     Check(FieldLong(notice, "from") == controller &&
               HexDecode(Field(notice, "hex")).rfind("SEND SSTP/1.4\r\n", 0) == 0,
           "the mascot announced the plug-in file");

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "rig.h"
+
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -32,17 +34,21 @@ public:
     bool Send(const std::string& line);
     // Waits for the first unread line that begins with `prefix`; it and every unread line
     // before it count as read. Returns false on time-out or when the child's output ended.
-    bool Expect(const std::string& prefix, std::string* line = nullptr, DWORD timeout_ms = 15000);
+    // The waits below default to the rig's limit for what is expected to come (rig.h); a test
+    // that checks that something does not come gives its own, short, limit.
+    bool Expect(const std::string& prefix, std::string* line = nullptr,
+                DWORD timeout_ms = mk::tools::RigLimit());
     // Like Expect, but returns every unread line up to and including the match (nothing on
     // time-out, and then nothing counts as read).
-    std::vector<std::string> Collect(const std::string& prefix, DWORD timeout_ms = 15000);
+    std::vector<std::string> Collect(const std::string& prefix,
+                                     DWORD timeout_ms = mk::tools::RigLimit());
     // Lines received and not yet read, waiting `quiet_ms` for more first.
     std::vector<std::string> Unread(DWORD quiet_ms = 0);
     // Every line received so far.
     std::vector<std::string> All();
     // Closes standard input and waits for the end; returns the exit code or STILL_ACTIVE.
-    DWORD CloseAndWait(DWORD timeout_ms = 15000);
-    DWORD Wait(DWORD timeout_ms = 15000);
+    DWORD CloseAndWait(DWORD timeout_ms = mk::tools::RigLimit());
+    DWORD Wait(DWORD timeout_ms = mk::tools::RigLimit());
     void Kill();
     // What the program printed and whether it has ended, for a failure message.
     std::string Describe();

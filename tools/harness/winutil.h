@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "rig.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -11,7 +13,9 @@
 namespace mk::test {
 
 // Polls `done` every 20 ms until it holds or `timeout_ms` has passed.
-bool WaitUntil(const std::function<bool()>& done, DWORD timeout_ms = 10000);
+bool WaitUntil(const std::function<bool()>& done, DWORD timeout_ms = mk::tools::RigLimit());
+
+using mk::tools::RigLimit;
 
 // Top-level windows of a process (visible or not).
 std::vector<HWND> WindowsOfProcess(DWORD pid);

@@ -58,6 +58,7 @@
 
 #include "lineio.h"
 #include "mirekko/protocol.h"
+#include "rig.h"
 #include "text.h"
 #include "threads.h"
 
@@ -360,7 +361,7 @@ int ImageNameOf(DWORD pid, char* path) {
 void WaitForHookLibrary() {
     DWORD start = GetTickCount();
     HMODULE hook = GetModuleHandleA("mkhook.dll");
-    for (int i = 0; i < 500 && !hook; ++i) {
+    while (!hook && GetTickCount() - start < mk::tools::RigLimit()) {
         SendMessageA(g_mainform, WM_NULL, 0, 0);
         // Only the main window's messages are taken from the queue: the command lines, posted
         // to another window, wait their turn.
@@ -378,7 +379,8 @@ void WaitForHookLibrary() {
 void Settle() {
     HMODULE hook = GetModuleHandleA("mkhook.dll");
     int threads = CountThreadsStartedIn(hook);
-    for (int i = 0; i < 1000 && threads > 0; ++i) {
+    DWORD start = GetTickCount();
+    while (threads > 0 && GetTickCount() - start < mk::tools::RigLimit()) {
         Sleep(10);
         threads = CountThreadsStartedIn(hook);
     }

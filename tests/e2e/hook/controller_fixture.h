@@ -34,7 +34,7 @@ struct Controller {
     bool ok() const { return child && sink != 0; }
     // Sends a command and returns the first answer line that starts with `answer`.
     std::string Ask(const std::string& command, const std::string& answer,
-                    DWORD timeout_ms = 15000) {
+                    DWORD timeout_ms = RigLimit()) {
         std::string line;
         child->Send(command);
         return child->Expect(answer, &line, timeout_ms) ? line : std::string();

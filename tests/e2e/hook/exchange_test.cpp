@@ -55,7 +55,7 @@ TEST(DropExchange, DropsToAHungControllerReachItOneAtATimeEachWithItsOwnPath) {
     sakura.Do("drop C:\\first.txt");
     const DWORD second_at = GetTickCount() - start;
     sakura.Do("drop C:\\second.txt");
-    EXPECT_EQ(ExpectLines(ctl, "WM_USER+4 ", 2, 30000),
+    EXPECT_EQ(ExpectLines(ctl, "WM_USER+4 ", 2, RigLimit()),
               (std::vector<std::string>{DropLine(sakura.tmainform, "C:\\first.txt"),
                                         DropLine(sakura.tmainform, "C:\\second.txt")}));
     std::printf("one host: second drop %lu ms after the first, both handled after %lu ms\n",
@@ -68,7 +68,7 @@ TEST(DropExchange, DropsToAHungControllerReachItOneAtATimeEachWithItsOwnPath) {
     sakura.child->Send("drop C:\\from sakura.txt");
     Sleep(1000);
     ssp.child->Send("drop C:\\from ssp.txt");  // the first on "ssp.exe": forwarded
-    auto drops = ExpectLines(ctl, "WM_USER+4 ", 2, 30000);
+    auto drops = ExpectLines(ctl, "WM_USER+4 ", 2, RigLimit());
     std::sort(drops.begin(), drops.end());
     std::vector<std::string> expected = {DropLine(sakura.tmainform, "C:\\from sakura.txt"),
                                          DropLine(ssp.tmainform, "C:\\from ssp.txt")};
@@ -93,18 +93,19 @@ TEST(DropExchange, TheSuiteStillReachesTheControllerWhileADropHoldsItsTitle) {
     EXPECT_EQ(SuiteItems(ssp.Menu("initmenu", "init")), 1);
     ssp.Do("menuclose");
 
-    // The controller takes a drop and asks about it in a loop of its own for 10 s, its title
-    // the dropped path all that time.
-    ASSERT_FALSE(ctl.Ask("holddrop 10000 once", "HOLDDROP").empty());
+    // The controller takes a drop and asks about it in a loop of its own for 10 s (longer on a
+    // slow path: all of the below must fit in), its title the dropped path all that time.
+    ASSERT_FALSE(
+        ctl.Ask("holddrop " + std::to_string(RigLimit(10000)) + " once", "HOLDDROP").empty());
     sakura.child->Send("drop C:\\held.txt");
-    ASSERT_TRUE(ctl.child->Expect("HOLD ", nullptr, 15000));
+    ASSERT_TRUE(ctl.child->Expect("HOLD "));
     // A menu opening, a command, a plug-in notice and a second drop, all meanwhile.
     EXPECT_EQ(SuiteItems(ssp.Menu("initmenu", "init")), 1);
     ssp.Do("menuclose");
     ssp.Do("command 1000");
     EXPECT_FALSE(ctl.Ask("mkiok sink", "MKShowMKIOK result=").empty());
     ssp.child->Send("drop C:\\while held.txt");
-    ASSERT_TRUE(ctl.child->Expect("RELEASED", nullptr, 30000));
+    ASSERT_TRUE(ctl.child->Expect("RELEASED"));
 
     auto held = Between(ctl.child->All(), "HOLD ", "RELEASED");
     EXPECT_EQ(WithPrefix(held, "WM_USER+3 ").size(), 1u) << testing::PrintToString(held);
@@ -119,7 +120,7 @@ TEST(DropExchange, TheSuiteStillReachesTheControllerWhileADropHoldsItsTitle) {
               std::string::npos);
     // The second drop waited for its turn, and read its own path.
     EXPECT_TRUE(WithPrefix(held, "WM_USER+4 ").empty()) << testing::PrintToString(held);
-    EXPECT_EQ(ExpectLines(ctl, "WM_USER+4 ", 1, 30000),
+    EXPECT_EQ(ExpectLines(ctl, "WM_USER+4 ", 1, RigLimit()),
               (std::vector<std::string>{DropLine(ssp.tmainform, "C:\\while held.txt")}));
     sakura.Settle();
     ssp.Settle();

@@ -19,7 +19,7 @@ namespace mk::test {
 // Lines that `child` printed up to the answer to "echo <token>", which is not included. The
 // host answers an echo only after every message posted before it has been handled.
 inline std::vector<std::string> LinesUntilEcho(Child& child, const std::string& token,
-                                               DWORD timeout_ms = 15000) {
+                                               DWORD timeout_ms = RigLimit()) {
     std::vector<std::string> lines;
     child.Send("echo " + token);
     DWORD start = GetTickCount();
@@ -130,6 +130,13 @@ inline std::vector<std::string> ExpectLines(Controller& ctl, const std::string& 
                 found.push_back(line);
     }
     return found;
+}
+
+// How long a controller stand-in stalls after a drop's title so that the host goes on first:
+// the host's 5 s (the library's bound) and a margin in which the test sees it go on, which a
+// slow path makes longer.
+inline std::string StallPastTheHostsWait() {
+    return std::to_string(5000 + RigLimit(2000));
 }
 
 // The controller's line for a drop that reached it: the mascot window and the title it read.

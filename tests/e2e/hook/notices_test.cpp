@@ -50,7 +50,7 @@ TEST(Notice, ArrivesAfterTheWaitAsTheExactRequestFromTheController) {
     DWORD called = GetTickCount();
     EXPECT_EQ(FieldLong(c.Ask("mkiok sink", "MKShowMKIOK result="), "result"), 0);
     std::string rec;
-    ASSERT_TRUE(c.child->Expect("COPYDATA ", &rec, 15000));
+    ASSERT_TRUE(c.child->Expect("COPYDATA ", &rec));
     // Four seconds after the call: neither at once nor long after.
     DWORD delay = GetTickCount() - called;
     EXPECT_GE(delay, 3500u);
@@ -70,7 +70,7 @@ TEST(Notice, WithoutControllerWindowNamesNoSender) {
     ASSERT_TRUE(c.ok());
     c.Ask("mkiok sink", "MKShowMKIOK result=");
     std::string rec;
-    ASSERT_TRUE(c.child->Expect("COPYDATA ", &rec, 15000));
+    ASSERT_TRUE(c.child->Expect("COPYDATA ", &rec));
     EXPECT_EQ(FieldLong(rec, "from"), 0);
     EXPECT_EQ(HexDecode(Field(rec, "hex")), ExpectedNotice(0));
     c.Exit();
@@ -84,8 +84,8 @@ TEST(Notice, TwoCallsWithinTheWaitBothGoToTheWindowPassedLast) {
           "MKShowMKIOK result=");
     c.Ask("mkiok sink", "MKShowMKIOK result=");
     std::string a, b;
-    ASSERT_TRUE(c.child->Expect("COPYDATA ", &a, 15000));
-    ASSERT_TRUE(c.child->Expect("COPYDATA ", &b, 15000));
+    ASSERT_TRUE(c.child->Expect("COPYDATA ", &a));
+    ASSERT_TRUE(c.child->Expect("COPYDATA ", &b));
     EXPECT_EQ(FieldLong(a, "to"), c.sink);
     EXPECT_EQ(FieldLong(b, "to"), c.sink);
     EXPECT_EQ(HexDecode(Field(a, "hex")), ExpectedNotice(c.hwnd));
@@ -121,9 +121,9 @@ TEST(Notice, AWindowOfTheControllerThatTakesLongerThanTheLimitReadsTheWholeReque
     ASSERT_TRUE(c.ok());
     ASSERT_FALSE(c.Ask("slowsink 7000", "SLOWSINK").empty());
     c.Ask("mkiok sink", "MKShowMKIOK result=");
-    ASSERT_TRUE(c.child->Expect("SINK busy", nullptr, 15000));
+    ASSERT_TRUE(c.child->Expect("SINK busy"));
     std::string rec;
-    ASSERT_TRUE(c.child->Expect("COPYDATA ", &rec, 15000));
+    ASSERT_TRUE(c.child->Expect("COPYDATA ", &rec));
     const std::string expected = ExpectedNotice(c.hwnd);
     EXPECT_EQ(FieldLong(rec, "cbData"), static_cast<long>(expected.size()));
     EXPECT_EQ(HexDecode(Field(rec, "hex")), expected);

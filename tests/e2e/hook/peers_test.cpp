@@ -86,7 +86,9 @@ TEST(UnresponsivePeers, AControllerThatStallsAfterTheTitleStillGetsTheWholeDrop)
         Host host = Host::Start(exe);
         ASSERT_TRUE(host.ok());
         // It takes the title, then starts a long job: WM_USER+4 waits for it.
-        ASSERT_FALSE(ctl.Ask("stallaftertitle 7000 once", "STALLAFTERTITLE").empty());
+        ASSERT_FALSE(
+            ctl.Ask("stallaftertitle " + StallPastTheHostsWait() + " once", "STALLAFTERTITLE")
+                .empty());
         DWORD start = GetTickCount();
         auto lines = host.Do("drop C:\\slow controller.txt");
         DWORD host_ms = GetTickCount() - start;
@@ -98,17 +100,17 @@ TEST(UnresponsivePeers, AControllerThatStallsAfterTheTitleStillGetsTheWholeDrop)
 
         // Serving again, it gets the rest of the exchange with the path, and takes its title
         // back, so that the suite's lookups find it again.
-        ASSERT_TRUE(ctl.child->Expect("SERVING", nullptr, 30000));
+        ASSERT_TRUE(ctl.child->Expect("SERVING"));
         std::string drop;
-        ASSERT_TRUE(ctl.child->Expect("WM_USER+4 ", &drop, 15000));
+        ASSERT_TRUE(ctl.child->Expect("WM_USER+4 ", &drop));
         DWORD controller_ms = GetTickCount() - start;
         EXPECT_EQ(drop, DropLine(host.tmainform, "C:\\slow controller.txt"));
         // The stand-in puts its title back right after that line, then tries the file.
-        ASSERT_TRUE(ctl.child->Expect("DROPFILE ", nullptr, 15000));
+        ASSERT_TRUE(ctl.child->Expect("DROPFILE "));
         EXPECT_NE(FindWindowA(nullptr, "MK_GETMSG_WND"), nullptr);
         host.Settle();  // no thread of the library left in the host
         std::printf(
-            "%ls, controller stalled 7 s after the title: the host went on after %lu ms, "
+            "%ls, controller stalled after the title: the host went on after %lu ms, "
             "WM_USER+4 arrived after %lu ms\n",
             exe, host_ms, controller_ms);
 
@@ -138,7 +140,7 @@ TEST(UnresponsivePeers, DropsToAStallingControllerLeaveNothingBehind) {
     // Some drops first bring the host's heap and thread bookkeeping to size.
     for (int i = 0; i < 20; ++i)
         host.Do("drop " + path);
-    EXPECT_EQ(ExpectLines(ctl, "WM_USER+4 ", 20, 30000).size(), 20u);
+    EXPECT_EQ(ExpectLines(ctl, "WM_USER+4 ", 20, RigLimit()).size(), 20u);
     host.Settle();
     const long long commit_before = CommitCharge(host.child->process());
     const long heap_before = heap_busy();
@@ -152,7 +154,7 @@ TEST(UnresponsivePeers, DropsToAStallingControllerLeaveNothingBehind) {
         DWORD start = GetTickCount();
         for (int i = 0; i < 100; ++i)
             host.Do("drop " + path);
-        auto drops = ExpectLines(ctl, "WM_USER+4 ", 100, 60000);
+        auto drops = ExpectLines(ctl, "WM_USER+4 ", 100, RigLimit());
         EXPECT_EQ(std::count(drops.begin(), drops.end(), forwarded), 100);
         return GetTickCount() - start;
     };
@@ -163,12 +165,15 @@ TEST(UnresponsivePeers, DropsToAStallingControllerLeaveNothingBehind) {
     // goes on and the worker ends the exchange later.
     DWORD went_on_ms = 0;
     for (int i = 0; i < 3; ++i) {
-        ASSERT_FALSE(ctl.Ask("stallaftertitle 6000 once", "STALLAFTERTITLE").empty());
+        ASSERT_FALSE(
+            ctl.Ask("stallaftertitle " + StallPastTheHostsWait() + " once", "STALLAFTERTITLE")
+                .empty());
         start = GetTickCount();
         EXPECT_EQ(WithPrefix(host.Do("drop " + path), "HOST WM_DROPFILES ").size(), 1u);
         went_on_ms = std::max(went_on_ms, GetTickCount() - start);
         EXPECT_TRUE(WithPrefix(ctl.child->Unread(), "SERVING").empty()) << "the host waited";
-        EXPECT_EQ(ExpectLines(ctl, "WM_USER+4 ", 1, 30000), (std::vector<std::string>{forwarded}));
+        EXPECT_EQ(ExpectLines(ctl, "WM_USER+4 ", 1, RigLimit()),
+                  (std::vector<std::string>{forwarded}));
     }
     // The controller prints the drop's line before it takes its title back.
     EXPECT_TRUE(WaitUntil([] { return FindWindowA(nullptr, "MK_GETMSG_WND") != nullptr; }));
@@ -231,7 +236,7 @@ TEST(UnresponsivePeers, AControllerThatHangsFreezesNeitherTheMenuNorADrop) {
 
     // The controller stops serving its window for longer than the host waits in all (2 s for
     // the pop-up, 5 s for a drop): each answer below comes while it still hangs.
-    ctl.child->Send("hang 20000");
+    ctl.child->Send("hang " + std::to_string(RigLimit(20000)));
     ASSERT_TRUE(ctl.child->Expect("HANG "));
     DWORD start = GetTickCount();
     EXPECT_EQ(SuiteItems(host.Menu("menu", "open")), 1);  // no new one
@@ -245,7 +250,7 @@ TEST(UnresponsivePeers, AControllerThatHangsFreezesNeitherTheMenuNorADrop) {
     std::printf("while the controller hangs: menu %lu ms, drop %lu ms\n", menu_ms, drop_ms);
 
     // Serving again, it gets what was queued for it, and everything works as before.
-    ASSERT_TRUE(ctl.child->Expect("RESUMED", nullptr, 30000));
+    ASSERT_TRUE(ctl.child->Expect("RESUMED"));
     EXPECT_EQ(SuiteItems(host.Menu("menu", "open")), 2);
     host.Do("drop C:\\after.txt");
     host.Do("command 1000 0 tputil");
@@ -269,7 +274,7 @@ TEST(UnresponsivePeers, HookExitEndsNoticesStuckOnAHungMascotAfterOneGracePeriod
     mascot.Freeze();
     // The notices wake after four seconds and are then stuck sending to the hung window.
     Sleep(4500);
-    std::string exit = c.Ask("hookexit", "HookExit ", 30000);
+    std::string exit = c.Ask("hookexit", "HookExit ");
     EXPECT_EQ(Field(exit, "threads"), "0");
     // One shared grace of two seconds, not two seconds for each of the five threads one
     // after another.

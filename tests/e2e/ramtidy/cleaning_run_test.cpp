@@ -68,7 +68,7 @@ Received RunAndReceive(const std::wstring& sw, Memory* before, Memory* after) {
     EXPECT_TRUE(child);
     if (!child)
         return Received();
-    EXPECT_EQ(child->Wait(120000), 0u);
+    EXPECT_EQ(child->Wait(mk::test::RigLimit(120000)), 0u);
     *after = ReadMemory();
     std::vector<Received> got = sink.Requests();
     EXPECT_EQ(got.size(), 1u);
@@ -161,7 +161,7 @@ TEST(RamtidyCleaningRun, HeldAtKnownStepsShowsLabelAndBar) {
     EXPECT_TRUE(sink.Requests().empty());
     run.Go();
 
-    EXPECT_EQ(run.child()->Wait(120000), 0u);
+    EXPECT_EQ(run.child()->Wait(mk::test::RigLimit(120000)), 0u);
     std::vector<Received> got = sink.Requests();
     ASSERT_EQ(got.size(), 1u);
     CheckCleanReport(got[0], before, ReadMemory(), 801);
@@ -179,10 +179,11 @@ TEST(RamtidyCleaningRun, ClosingTheWindowDoesNotStopTheRun) {
     StatusWindow w = FindStatusWindow(run.child()->pid());
     ASSERT_TRUE(w.form);
     DWORD_PTR result = 0;
-    ASSERT_TRUE(SendMessageTimeoutW(w.form, WM_CLOSE, 0, 0, SMTO_NORMAL, 30000, &result));
+    ASSERT_TRUE(
+        SendMessageTimeoutW(w.form, WM_CLOSE, 0, 0, SMTO_NORMAL, mk::test::RigLimit(), &result));
     EXPECT_FALSE(IsWindowVisible(w.form));
     run.Go();
-    EXPECT_EQ(run.child()->Wait(120000), 0u);
+    EXPECT_EQ(run.child()->Wait(mk::test::RigLimit(120000)), 0u);
     std::vector<Received> got = sink.Requests();
     ASSERT_EQ(got.size(), 1u);
     CheckCleanReport(got[0], before, ReadMemory(), 201);
@@ -224,7 +225,7 @@ TEST(RamtidyCleaningRun, RunBeyondTheTableClaims1024MBAndReports) {
     run.Go();
 
     // No error box: the run ends normally and reports as usual.
-    EXPECT_EQ(run.child()->Wait(120000), 0u);
+    EXPECT_EQ(run.child()->Wait(mk::test::RigLimit(120000)), 0u);
     std::vector<Received> got = sink.Requests();
     ASSERT_EQ(got.size(), 1u);
     CheckCleanReport(got[0], before, ReadMemory(), 1025);

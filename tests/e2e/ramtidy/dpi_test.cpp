@@ -224,7 +224,8 @@ bool SendDpiChanged(HANDLE process, HWND hwnd, int dpi, const RECT& suggested) {
     DWORD_PTR result = 0;
     bool sent = WriteProcessMemory(process, remote, &suggested, sizeof suggested, nullptr) &&
                 SendMessageTimeoutW(hwnd, WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
-                                    reinterpret_cast<LPARAM>(remote), SMTO_NORMAL, 30000, &result);
+                                    reinterpret_cast<LPARAM>(remote), SMTO_NORMAL,
+                                    mk::test::RigLimit(), &result);
     VirtualFreeEx(process, remote, 0, MEM_RELEASE);
     return sent;
 }
@@ -309,7 +310,7 @@ TEST(RamtidyDpi, WindowsAreLaidOutInTwipsAtThePrefixDpi) {
         ExpectStatusLayout(w, *l);
         ExpectLabelFont(w.label, dpi);
         run.Go();
-        EXPECT_EQ(run.child()->Wait(120000), 0u);
+        EXPECT_EQ(run.child()->Wait(mk::test::RigLimit(120000)), 0u);
     }
 
     Dialog d = OpenDialog(sink);
@@ -367,7 +368,7 @@ TEST(RamtidyDpi, StatusWindowMovedToAnotherScaleLaysOutAndRedrawsTheBar) {
     ASSERT_TRUE(run.WaitFor("release"));
     EXPECT_EQ(LabelText(w.label), "終了処理中");
     run.Go();
-    EXPECT_EQ(run.child()->Wait(120000), 0u);
+    EXPECT_EQ(run.child()->Wait(mk::test::RigLimit(120000)), 0u);
     EXPECT_EQ(sink.Requests().size(), 1u);
 }
 

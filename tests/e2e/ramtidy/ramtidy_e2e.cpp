@@ -129,12 +129,10 @@ HeldRun::~HeldRun() {
 
 bool HeldRun::WaitFor(const std::string& point) {
     std::string at;
-    mk::test::WaitUntil(
-        [&] {
-            at = Marker();
-            return !at.empty() || !child_ || child_->Wait(0) != STILL_ACTIVE;
-        },
-        60000);
+    mk::test::WaitUntil([&] {
+        at = Marker();
+        return !at.empty() || !child_ || child_->Wait(0) != STILL_ACTIVE;
+    });
     EXPECT_EQ(at, point);
     return at == point;
 }
@@ -293,13 +291,11 @@ void ExpectBar(const StatusWindow& w, int steps, double exact, int dpi) {
     GetWindowRect(w.picture, &outer);
     std::string difference;
     // The plug-in has painted before it held; the X server may still be drawing it.
-    mk::test::WaitUntil(
-        [&] {
-            difference =
-                BarDifference(ReadClient(w.picture), steps, exact, outer.right - outer.left, dpi);
-            return difference.empty();
-        },
-        10000);
+    mk::test::WaitUntil([&] {
+        difference =
+            BarDifference(ReadClient(w.picture), steps, exact, outer.right - outer.left, dpi);
+        return difference.empty();
+    });
     EXPECT_EQ(difference, "") << "after step " << steps << " at " << dpi << " DPI";
 }
 

@@ -119,7 +119,7 @@ void ExpectBar(const StatusWindow& w, int steps, double exact, int dpi = ScreenD
 std::vector<HWND> VisibleWindows(DWORD pid);
 
 // Waits for the process's error box, returns its text and closes it.
-std::optional<std::wstring> TakeErrorBox(DWORD pid, DWORD timeout_ms = 20000);
+std::optional<std::wstring> TakeErrorBox(DWORD pid, DWORD timeout_ms = mk::test::RigLimit());
 
 std::string Narrow(const std::wstring& w);  // UTF-8
 

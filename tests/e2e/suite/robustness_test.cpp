@@ -36,17 +36,15 @@ PluginEnd RunPlugin(const std::wstring& args) {
     if (!child)
         return end;
     DWORD pid = child->pid();
-    WaitUntil(
-        [&] {
-            if (child->Wait(0) != STILL_ACTIVE)
-                return true;
-            if (HWND box = ErrorBoxOf(pid)) {
-                end.error_box = true;
-                PostMessageW(box, WM_COMMAND, IDOK, 0);
-            }
-            return false;
-        },
-        60000);
+    WaitUntil([&] {
+        if (child->Wait(0) != STILL_ACTIVE)
+            return true;
+        if (HWND box = ErrorBoxOf(pid)) {
+            end.error_box = true;
+            PostMessageW(box, WM_COMMAND, IDOK, 0);
+        }
+        return false;
+    });
     end.exit_code = child->Wait(0);
     end.ended = end.exit_code != STILL_ACTIVE;
     return end;
@@ -156,7 +154,7 @@ TEST(UnrelatedPrograms, NotepadStartsWorksAndEndsWithTheHooksInIt) {
     EXPECT_TRUE(WaitUntil([&] { return ModuleLoadedIn(notepad->pid(), L"mkhook.dll"); }));
     SendMessageW(edit, EM_SETMODIFY, FALSE, 0);
     PostMessageW(main, WM_CLOSE, 0, 0);
-    EXPECT_EQ(notepad->Wait(15000), 0u);
+    EXPECT_EQ(notepad->Wait(), 0u);
     // Nothing of it reached the controller.
     for (const auto& l : ctl.Sync())
         EXPECT_NE(l.rfind("WM_USER+", 0), 0u) << l;
@@ -169,7 +167,7 @@ TEST(UnrelatedPrograms, ConsoleProgramRunsNormally) {
     auto cmd = Child::Start(SystemProgram(L"system32\\cmd.exe"), L"/c echo hooked & exit 3");
     ASSERT_NE(cmd, nullptr);
     EXPECT_TRUE(cmd->Expect("hooked"));
-    EXPECT_EQ(cmd->Wait(15000), 3u);
+    EXPECT_EQ(cmd->Wait(), 3u);
     EXPECT_EQ(Field(ctl.Ask("exit", "HookExit "), "threads"), "0");
 }
 

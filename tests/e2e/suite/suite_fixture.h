@@ -26,7 +26,7 @@ struct Running {
     bool ok() const { return child && !ready.empty(); }
     long long Get(const std::string& key) const { return FieldLong(ready, key); }
     std::string Ask(const std::string& command, const std::string& answer,
-                    DWORD timeout_ms = 30000) {
+                    DWORD timeout_ms = RigLimit()) {
         std::string line;
         child->Send(command);
         return child->Expect(answer, &line, timeout_ms) ? line : std::string();
@@ -35,7 +35,7 @@ struct Running {
     // program did for the commands sent before.
     std::vector<std::string> Sync(const std::string& token = "sync") {
         child->Send("echo " + token);
-        return child->Collect("ECHO " + token, 300000);
+        return child->Collect("ECHO " + token, RigLimit(300000));
     }
 };
 
