@@ -129,7 +129,16 @@ bool Child::Send(const std::string& line) {
 
 bool Child::Expect(const std::string& prefix, std::string* line, DWORD timeout_ms) {
     std::unique_lock<std::mutex> lock(mutex_);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    const auto start = std::chrono::steady_clock::now();
+    const auto deadline = start + std::chrono::milliseconds(timeout_ms);
+    expected_ = prefix;
+    limit_ms_ = timeout_ms;
+    auto done = [&](bool found) {
+        waited_ms_ = static_cast<DWORD>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                            std::chrono::steady_clock::now() - start)
+                                            .count());
+        return found;
+    };
     size_t scanned = cursor_;
     for (;;) {
         for (; scanned < lines_.size(); ++scanned) {
@@ -137,13 +146,13 @@ bool Child::Expect(const std::string& prefix, std::string* line, DWORD timeout_m
                 if (line)
                     *line = lines_[scanned];
                 cursor_ = scanned + 1;
-                return true;
+                return done(true);
             }
         }
         if (eof_)
-            return false;
+            return done(false);
         if (cv_.wait_until(lock, deadline) == std::cv_status::timeout && scanned == lines_.size())
-            return false;
+            return done(false);
     }
 }
 
@@ -198,6 +207,10 @@ std::string Child::Describe() {
         out += "; still running";
     else
         out += "; ended with exit code " + std::to_string(code);
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!expected_.empty())
+        out += "; waited " + std::to_string(waited_ms_) + " ms for \"" + expected_ +
+               "...\" (limit " + std::to_string(limit_ms_) + " ms)";
     return out;
 }
 

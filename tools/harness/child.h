@@ -50,7 +50,8 @@ public:
     DWORD CloseAndWait(DWORD timeout_ms = mk::tools::RigLimit());
     DWORD Wait(DWORD timeout_ms = mk::tools::RigLimit());
     void Kill();
-    // What the program printed and whether it has ended, for a failure message.
+    // What the program printed, whether it has ended and how long the last Expect waited, for
+    // a failure message.
     std::string Describe();
 
 private:
@@ -67,6 +68,8 @@ private:
     std::vector<std::string> lines_;
     size_t cursor_ = 0;
     bool eof_ = false;
+    std::string expected_;  // the prefix the last Expect waited for
+    DWORD waited_ms_ = 0, limit_ms_ = 0;
 };
 
 }  // namespace mk::test

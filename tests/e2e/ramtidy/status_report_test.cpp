@@ -93,7 +93,7 @@ TEST(RamtidyStatusReport, ThroughTheHostStandIn) {
     auto ssp = mk::test::Child::Start(host, L"");
     ASSERT_TRUE(ssp);
     std::string ready;
-    ASSERT_TRUE(ssp->Expect("READY ", &ready));
+    ASSERT_TRUE(ssp->Expect("READY ", &ready)) << ssp->Describe();
     long long mascot = mk::test::FieldLong(ready, "tmainform");
     ASSERT_NE(mascot, 0);
 
@@ -132,7 +132,8 @@ TEST(RamtidyStatusReport, ThroughTheHostStandIn) {
 TEST(RamtidyStatusReport, AMascotHostThatHangsKeepsThePluginAtMostTenSeconds) {
     auto host = mk::test::Child::Start(mk::test::BinPath(L"mkhost.exe"), L"--kind ssp");
     std::string ready;
-    ASSERT_TRUE(host && host->Expect("READY ", &ready));
+    ASSERT_TRUE(host);
+    ASSERT_TRUE(host->Expect("READY ", &ready)) << host->Describe();
     long long mascot = mk::test::FieldLong(ready, "tmainform");
     // Long enough for the plug-in to start and give up on a busy machine too.
     host->Send("hang " + std::to_string(mk::test::RigLimit(25000)));

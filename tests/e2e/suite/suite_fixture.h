@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "child.h"
+#include "text.h"
 #include "winutil.h"
 
 namespace mk::test {
@@ -19,8 +20,9 @@ struct Running {
     static Running Start(const std::wstring& exe, const std::wstring& args = L"") {
         Running r;
         r.child = Child::Start(BinPath(exe), args);
-        if (r.child)
-            r.child->Expect("READY ", &r.ready);
+        if (!r.child || !r.child->Expect("READY ", &r.ready))
+            ADD_FAILURE() << mk::tools::WideToUtf8(exe) << " did not start: "
+                          << (r.child ? r.child->Describe() : "CreateProcess failed");
         return r;
     }
     bool ok() const { return child && !ready.empty(); }
