@@ -1,11 +1,22 @@
 #!/usr/bin/env bash
-# A full-system emulated x86-64 Debian guest that runs the 32-bit Wine tests on hosts whose
-# kernel gives user programs no 32-bit mode (every i386 ELF fails with "Exec format error")
-# and that have no KVM: qemu-system-x86_64 with TCG.
+# The Debian root that runs the 32-bit Wine tests where the host cannot: a debootstrap root of
+# the host's own release, from its main suite only, with wine32:i386 in it. Entered as a
+# container where the host runs 32-bit code but cannot install wine32:i386 itself; booted as a
+# full-system emulated x86-64 guest (qemu-system-x86_64 with TCG) where the host's kernel gives
+# user programs no 32-bit mode (every i386 ELF fails with "Exec format error").
 #
+#   guest.sh setup-root
+#       makes the root once (debootstrap, packages) and caches it in
+#       ${MK_GUEST_CACHE:-~/.cache/mirekko/guest}/<the host's Debian codename>/root
+#   guest.sh enter [--timeout SECONDS] [--env NAME=VALUE]... --share DIR -- COMMAND [ARG...]
+#       runs COMMAND with bash in DIR inside the cached root, as a container on this host: its
+#       own mount, PID, IPC, network and host-name namespaces, a fresh /proc, the host's /dev and
+#       /sys, a private /tmp and /dev/shm, DIR bound at its own absolute path, and the root
+#       itself under a throwaway overlay (the cache is never written). Everything the command
+#       started ends with it. Exits with COMMAND's exit status. Needs a host that runs 32-bit
+#       code, and root (or sudo).
 #   guest.sh setup
-#       makes the guest once (debootstrap, packages, kernel, disk image) and caches it in
-#       ${MK_GUEST_CACHE:-~/.cache/mirekko/guest}/<the host's Debian codename>
+#       makes the root and, from it, the guest (kernel, disk image), cached beside the root
 #   guest.sh run [--timeout SECONDS] [--local DIR]... [--env NAME=VALUE]... --share DIR -- COMMAND [ARG...]
 #       boots the cached guest with DIR (writable, over 9p) at the same absolute path, runs
 #       COMMAND with bash in DIR as root, streams its output (stdout and stderr together) to
@@ -16,8 +27,8 @@
 #       boots the guest and runs Wine and a 32-bit Windows program loaded from a 9p share, then
 #       PROGRAM (copied to that share) if given; passes when each exits with 0
 #
-# Exit status 125: the guest failed (no cached guest, qemu missing, no boot, timeout, no exit
-# status came back); 2: wrong usage; anything else is the job's own.
+# Exit status 125: the root or the guest failed (none cached, qemu missing, no boot, timeout, no
+# exit status came back); 2: wrong usage; anything else is the job's own.
 # Environment: MK_GUEST_CACHE (cache root), MK_GUEST_ACCEL=kvm (KVM instead of TCG),
 # MK_GUEST_9P_CACHE (the share's 9p cache mode, default loose), MK_GUEST_MIRROR (a Debian
 # mirror when the host's apt sources name none).
@@ -31,7 +42,7 @@ die() {
     exit $guest_failed
 }
 usage() {
-    sed -n '6,17p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2
+    sed -n '8,28p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2
     exit 2
 }
 
@@ -56,7 +67,8 @@ codename() {
 cache_dir() { echo "${MK_GUEST_CACHE:-$HOME/.cache/mirekko/guest}/$(codename)"; }
 
 # The recipe: the steps of setup below (between the recipe marks), the init and the provisioning
-# script. Changing any of them rebuilds the guest; changing how a run boots it does not.
+# script. Changing any of them makes the root and the guest anew; changing how a run boots the
+# guest or enters the root does not.
 recipe_key() {
     {
         sed -n '/^# >>> recipe/,/^# <<< recipe/p' "$here/guest.sh"
@@ -64,10 +76,16 @@ recipe_key() {
     } | sha256sum | cut -d' ' -f1
 }
 
-# Ready only with the stamp of this recipe, which setup writes after everything else.
+# Each part is ready only with the stamp of this recipe, written after everything else of it:
+# root.stamp for the root, stamp for the guest made from it.
+root_ready() {
+    local dir=$1
+    [ -f "$dir/root.stamp" ] && [ "$(cat "$dir/root.stamp")" = "$(recipe_key)" ] &&
+        [ -d "$dir/root/usr" ]
+}
 ready() {
     local dir=$1
-    [ -f "$dir/stamp" ] && [ "$(cat "$dir/stamp")" = "$(recipe_key)" ] &&
+    root_ready "$dir" && [ -f "$dir/stamp" ] && [ "$(cat "$dir/stamp")" = "$(recipe_key)" ] &&
         [ -f "$dir/vmlinuz" ] && [ -f "$dir/initrd.img" ] && [ -f "$dir/disk.img" ]
 }
 
@@ -99,9 +117,10 @@ host_mirror() {
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 
+# host_tools <package>...: installs those of them that the host lacks.
 host_tools() {
     local missing=() p
-    for p in qemu-system-x86 qemu-utils debootstrap e2fsprogs; do
+    for p in "$@"; do
         installed "$p" || missing+=("$p")
     done
     if [ ${#missing[@]} -gt 0 ]; then
@@ -113,10 +132,6 @@ host_tools() {
         as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
             "${missing[@]}"
     fi
-    # mkfs.ext4 -d (a file system filled from a directory, no loop mount) came with 1.43.
-    local v
-    v=$(dpkg-query -W -f='${Version}' e2fsprogs)
-    dpkg --compare-versions "$v" ge 1.43 || die "e2fsprogs $v is too old for mkfs.ext4 -d (needs 1.43)"
 }
 
 now() { date +%s.%N; }
@@ -193,45 +208,78 @@ do_first_boot() {
         die "the guest's first boot could not configure every package"
 }
 
-setup() {
-    host_tools
-    local dir partial suite mirror t0 first_boot=0
-    dir=$(cache_dir)
-    suite=$(codename)
-    if ready "$dir"; then
-        echo "guest setup: cached guest ready in $dir"
-        return
-    fi
+# One setup at a time per release, of the root and of the guest alike: a second one waits and
+# then finds its part ready. Fd 9 stays open, and the lock held, for the rest of the script.
+lock_cache() {
+    local dir=$1
     mkdir -p "$(dirname "$dir")"
-    # One setup at a time per release; a second one waits and then finds the guest ready.
     exec 9>"$dir.lock"
     flock 9
-    if ready "$dir"; then
-        echo "guest setup: cached guest ready in $dir"
+}
+
+setup_root() {
+    host_tools debootstrap
+    local dir partial suite mirror t0
+    dir=$(cache_dir)
+    if ! root_ready "$dir"; then
+        lock_cache "$dir"
+    fi
+    if root_ready "$dir"; then
+        echo "guest setup: cached root ready in $dir/root"
         return
     fi
     mirror=$(host_mirror)
-    echo "guest setup: $suite guest from $mirror into $dir"
+    suite=$(codename)
+    echo "guest setup: $suite root from $mirror into $dir/root"
     t0=$(now)
-    # Everything is made in <dir>.partial and moved into place with its stamp last: a run that
-    # was interrupted leaves only the partial directory, which the next setup starts over.
-    partial=$dir.partial
-    as_root rm -rf "$partial"
+    # The guest is made from the root: it cannot outlive a root made anew.
+    mkdir -p "$dir"
+    rm -f "$dir/root.stamp" "$dir/stamp"
+    # Made in root.partial and moved into place, its stamp last: an interrupted setup leaves
+    # only the partial directory, which the next one starts over.
+    partial=$dir/root.partial
+    as_root rm -rf --one-file-system "$partial" "$dir/root"
+    step debootstrap do_debootstrap "$partial" "$suite" "$mirror"
+    step packages do_provision "$partial" "$suite" "$mirror"
+    as_root mv "$partial" "$dir/root"
+    recipe_key >"$dir/root.stamp"
+    echo "guest setup: root ready in $(since "$t0") s, $(as_root du -sh "$dir/root" | cut -f1) on disk"
+}
+
+setup() {
+    setup_root
+    host_tools qemu-system-x86 qemu-utils e2fsprogs
+    # mkfs.ext4 -d (a file system filled from a directory, no loop mount) came with 1.43.
+    local v dir partial t0 first_boot=0
+    v=$(dpkg-query -W -f='${Version}' e2fsprogs)
+    dpkg --compare-versions "$v" ge 1.43 || die "e2fsprogs $v is too old for mkfs.ext4 -d (needs 1.43)"
+    dir=$(cache_dir)
+    if ! ready "$dir"; then
+        lock_cache "$dir"
+    fi
+    if ready "$dir"; then
+        echo "guest setup: cached guest ready in $dir"
+        return
+    fi
+    echo "guest setup: the guest from the root into $dir"
+    t0=$(now)
+    # Made in guest.partial and moved into place, its stamp last.
+    partial=$dir/guest.partial
+    rm -f "$dir/stamp"
+    rm -rf "$partial"
     mkdir -p "$partial"
-    step debootstrap do_debootstrap "$partial/root" "$suite" "$mirror"
-    step packages do_provision "$partial/root" "$suite" "$mirror"
-    step kernel do_kernel "$partial/root" "$partial"
-    [ ! -e "$partial/root/var/lib/mk-guest/unconfigured" ] || first_boot=1
-    step image do_image "$partial/root" "$partial/disk.img"
-    as_root rm -rf "$partial/root"
+    step kernel do_kernel "$dir/root" "$partial"
+    [ ! -e "$dir/root/var/lib/mk-guest/unconfigured" ] || first_boot=1
+    step image do_image "$dir/root" "$partial/disk.img"
     [ $first_boot -eq 0 ] || step "first boot (dpkg --configure -a)" do_first_boot "$partial"
     # The runs only read it, through their overlays.
     chmod a-w "$partial/disk.img"
-    recipe_key >"$partial/stamp"
-    rm -rf "$dir"
-    mv "$partial" "$dir"
-    echo "guest setup: ready in $(since "$t0") s, $(du -sh "$dir" | cut -f1) on disk ($dir)"
+    mv -f "$partial/vmlinuz" "$partial/initrd.img" "$partial/disk.img" "$dir/"
+    rmdir "$partial"
+    recipe_key >"$dir/stamp"
+    echo "guest setup: guest ready in $(since "$t0") s, $(du -sh "$dir/disk.img" | cut -f1) of disk image"
 }
+
 # <<< recipe
 
 # boot_guest --dir CACHE [--disk IMAGE] [--timeout S] [--share DIR] [--local DIR]...
@@ -477,9 +525,92 @@ check() {
     return $rc
 }
 
+# PID 1 of the container, as root in its own namespaces: the root under an overlay whose upper
+# layer lives in a tmpfs of this mount namespace (the cache is only read, and two containers
+# can share it), the kernel's file systems, a private /tmp and /dev/shm, the share at its own
+# path; then the job, as the caller's user. Bash stays PID 1 instead of exec-ing: when it ends,
+# the kernel ends every process left in the namespace (a wineserver, an X server), and every
+# mount goes with the namespace.
+# shellcheck disable=SC2016 # expanded by the inner shell
+enter_init='
+root=$1 run=$2 share=$3 uid=$4 gid=$5 job=$6
+mount -t tmpfs -o mode=755 mk-enter "$run"
+mkdir "$run/upper" "$run/work" "$run/top"
+top=$run/top
+mount -t overlay mk-root -o "lowerdir=$root,upperdir=$run/upper,workdir=$run/work" "$top"
+mount -t proc proc "$top/proc"
+mount --rbind /sys "$top/sys"
+mount --rbind /dev "$top/dev"
+mount -t tmpfs -o mode=1777 mk-shm "$top/dev/shm"
+mount -t tmpfs -o mode=1777 mk-tmp "$top/tmp"
+mkdir -p "$top$share"
+mount --rbind "$share" "$top$share"
+echo mirekko-root >/proc/sys/kernel/hostname
+home=/root
+if [ "$uid" != 0 ]; then
+    home=/tmp/home
+    install -d -o "$uid" -g "$gid" "$top$home"
+fi
+set +e
+chroot "$top" /usr/bin/setpriv --reuid="$uid" --regid="$gid" --clear-groups \
+    /usr/bin/env -i HOME="$home" TERM=dumb LANG=C.UTF-8 \
+    PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin /bin/bash -c "$job"
+exit $?
+'
+
+enter() {
+    local timeout=3600 share="" envs=() a dir run rc=0 job
+    while [ $# -gt 0 ]; do
+        [ "$1" = -- ] || [ $# -ge 2 ] || { say "$1 needs a value"; usage; }
+        case "$1" in
+        --timeout) timeout=$2 ;;
+        --share) share=$2 ;;
+        --env) envs+=("$2") ;;
+        --) shift; break ;;
+        *) say "unknown option $1"; usage ;;
+        esac
+        shift 2
+    done
+    [ $# -gt 0 ] || { say "no command given after --"; usage; }
+    [ -n "$share" ] || { say "enter needs --share DIR"; usage; }
+    [[ "$timeout" =~ ^[1-9][0-9]*$ ]] || { say "--timeout takes whole seconds, not '$timeout'"; usage; }
+    for a in "${envs[@]}"; do
+        [[ "$a" =~ ^[A-Za-z_][A-Za-z0-9_]*= ]] || die "--env takes NAME=VALUE, not '$a'"
+    done
+    [ -d "$share" ] || die "the share $share is not a directory"
+    share=$(cd "$share" && pwd)
+    case "$share" in
+    / | /bin | /boot | /etc | /lib | /lib32 | /lib64 | /libx32 | /sbin | /tmp | /usr | /var | \
+        /dev | /dev/* | /proc | /proc/* | /run | /run/* | /sys | /sys/*)
+        die "cannot share $share: the root needs its own" ;;
+    esac
+    dir=$(cache_dir)
+    root_ready "$dir" || die "no cached root in $dir/root (run: $0 setup-root)"
+
+    job=$({
+        printf 'cd -- %q || exit 125\n' "$share"
+        for a in "${envs[@]}"; do printf 'export %s=%q\n' "${a%%=*}" "${a#*=}"; done
+        printf 'exec'
+        printf ' %q' "$@"
+        printf '\n'
+    })
+    # The mount point of the container's scratch tmpfs; nothing is written into it here.
+    run=$(mktemp -d "${TMPDIR:-/tmp}/mk-root.XXXXXX")
+    # timeout ends unshare, whose --kill-child then ends the container and all in it.
+    as_root timeout -k 10 "$timeout" \
+        unshare --mount --pid --ipc --net --uts --fork --kill-child --propagation private \
+        bash -euc "$enter_init" mk-root "$dir/root" "$run" "$share" "$(id -u)" "$(id -g)" "$job" ||
+        rc=$?
+    rmdir "$run" 2>/dev/null || true
+    [ $rc -ne 124 ] || die "the job in the root did not end within $timeout s; it was killed"
+    return $rc
+}
+
 cmd=${1:-}
 [ $# -gt 0 ] && shift
 case "$cmd" in
+setup-root) setup_root ;;
+enter) enter "$@" ;;
 setup) setup ;;
 run) run "$@" ;;
 check) check "$@" ;;
