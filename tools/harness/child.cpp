@@ -31,7 +31,52 @@ std::wstring BinPath(const std::wstring& name) {
     return BinDir() + L"\\" + name;
 }
 
+namespace {
+thread_local std::string start_failure;
+
+// Errors that say the program cannot be started at all; any other failure of CreateProcess is
+// taken as passing. Wine starts a process in two steps (the loader, then the program's own
+// start-up), and on a loaded machine the first step now and then fails where a second try
+// succeeds; Windows gives the same errors only for a cause that stays.
+bool Lasting(DWORD error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_ACCESS_DENIED:
+        case ERROR_BAD_EXE_FORMAT:
+        case ERROR_EXE_MACHINE_TYPE_MISMATCH:
+        case ERROR_INVALID_NAME:
+            return true;
+        default:
+            return false;
+    }
+}
+}  // namespace
+
+std::string Child::StartFailure() {
+    return start_failure;
+}
+
 std::unique_ptr<Child> Child::Start(const std::wstring& exe, const std::wstring& args) {
+    const int kTries = 3;
+    DWORD error = 0;
+    for (int attempt = 1; attempt <= kTries; ++attempt) {
+        if (auto child = StartOnce(exe, args, &error))
+            return child;
+        start_failure = (error ? "CreateProcess failed with error " + std::to_string(error)
+                               : std::string("no pipe for its standard input or output")) +
+                        " (" + std::to_string(attempt) + " of " + std::to_string(kTries) +
+                        " tries)";
+        if (!error || Lasting(error))
+            break;
+        Sleep(200 * attempt);
+    }
+    return nullptr;
+}
+
+std::unique_ptr<Child> Child::StartOnce(const std::wstring& exe, const std::wstring& args,
+                                        DWORD* error) {
+    *error = 0;
     SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
     HANDLE in_read, in_write, out_read, out_write;
     if (!CreatePipe(&in_read, &in_write, &sa, 0))
@@ -58,6 +103,8 @@ std::unique_ptr<Child> Child::Start(const std::wstring& exe, const std::wstring&
     buf.push_back(0);
     BOOL ok = CreateProcessW(exe.c_str(), buf.data(), nullptr, nullptr, TRUE,
                              CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr, nullptr, &si, &pi);
+    if (!ok)
+        *error = GetLastError() ? GetLastError() : ERROR_GEN_FAILURE;
     CloseHandle(in_read);
     CloseHandle(out_write);
     if (!ok) {

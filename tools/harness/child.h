@@ -21,8 +21,10 @@ std::wstring BinPath(const std::wstring& name);
 
 class Child {
 public:
-    // Starts `exe` with `args` as the command-line tail. Returns null when it cannot start.
+    // Starts `exe` with `args` as the command-line tail. Returns null when it cannot start;
+    // StartFailure then says why (for this thread's last failed Start).
     static std::unique_ptr<Child> Start(const std::wstring& exe, const std::wstring& args);
+    static std::string StartFailure();
     ~Child();
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
@@ -56,6 +58,8 @@ public:
 
 private:
     Child() = default;
+    static std::unique_ptr<Child> StartOnce(const std::wstring& exe, const std::wstring& args,
+                                            DWORD* error);
     void ReadLoop();
 
     HANDLE process_ = nullptr;

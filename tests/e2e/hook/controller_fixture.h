@@ -28,7 +28,7 @@ struct Controller {
         }
         if (!c.ok())
             ADD_FAILURE() << "mkctl " << mk::tools::WideToUtf8(args) << " did not start: "
-                          << (c.child ? c.child->Describe() : "CreateProcess failed");
+                          << (c.child ? c.child->Describe() : Child::StartFailure());
         return c;
     }
     bool ok() const { return child && sink != 0; }

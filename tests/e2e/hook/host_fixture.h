@@ -54,7 +54,7 @@ struct Host {
         std::string ready;
         if (!h.child || !h.child->Expect("READY ", &ready)) {
             ADD_FAILURE() << mk::tools::WideToUtf8(exe) << " did not start: "
-                          << (h.child ? h.child->Describe() : "CreateProcess failed");
+                          << (h.child ? h.child->Describe() : Child::StartFailure());
             return h;
         }
         h.pid = FieldLong(ready, "pid");

@@ -22,7 +22,7 @@ struct Running {
         r.child = Child::Start(BinPath(exe), args);
         if (!r.child || !r.child->Expect("READY ", &r.ready))
             ADD_FAILURE() << mk::tools::WideToUtf8(exe) << " did not start: "
-                          << (r.child ? r.child->Describe() : "CreateProcess failed");
+                          << (r.child ? r.child->Describe() : Child::StartFailure());
         return r;
     }
     bool ok() const { return child && !ready.empty(); }
