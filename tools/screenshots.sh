@@ -7,7 +7,7 @@
 # (the caption buttons' glyphs), imagemagick and x11-utils, which `./dev setup` installs. The
 # pictures go to <build dir>/screenshots unless given.
 #
-# The cleaning run is held at a known step (RAMTIDY_HOLD, see the README) while it is pictured,
+# The cleaning run is held at a known step (RAMTIDY_HOLD, see docs/plugin.md) while it is pictured,
 # so the picture does not depend on the machine's speed. Every wait has a bound; a failure says
 # what did not happen and exits non-zero.
 set -euo pipefail

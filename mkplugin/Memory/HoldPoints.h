@@ -1,6 +1,6 @@
 // Hold points of the cleaning run, a diagnostic aid: a run can be told to wait at known points
 // (before the first claim, after a given step, before the first release), so that a test or a
-// person can look at the status window there. See "Holding a cleaning run" in the README.
+// person can look at the status window there. See "Holding a cleaning run" in docs/plugin.md.
 #pragma once
 
 #include <cstdint>
