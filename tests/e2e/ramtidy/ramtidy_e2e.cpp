@@ -138,7 +138,17 @@ bool HeldRun::WaitFor(const std::string& point) {
 }
 
 void HeldRun::Go() {
-    DeleteFileW(marker_.c_str());
+    // The run goes on once the marker is gone; a marker left behind would be read again as the
+    // next point, so a deletion that fails is tried again and, failing still, named. Once it
+    // succeeds, nothing more is deleted: the next marker may already be the run's next point.
+    DWORD error = 0;
+    bool gone = mk::test::WaitUntil([&] {
+        if (DeleteFileW(marker_.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND)
+            return true;
+        error = GetLastError();
+        return false;
+    });
+    EXPECT_TRUE(gone) << "the hold marker could not be deleted, error " << error;
 }
 
 std::string HeldRun::Marker() {
