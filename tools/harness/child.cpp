@@ -35,9 +35,9 @@ namespace {
 thread_local std::string start_failure;
 
 // Errors that say the program cannot be started at all; any other failure of CreateProcess is
-// taken as passing. Wine starts a process in two steps (the loader, then the program's own
-// start-up), and on a loaded machine the first step now and then fails where a second try
-// succeeds; Windows gives the same errors only for a cause that stays.
+// taken as passing: under Wine, on a loaded machine, starting a program that is there now and
+// then fails where a second try succeeds. Windows gives the errors below only for a cause that
+// stays.
 bool Lasting(DWORD error) {
     switch (error) {
         case ERROR_FILE_NOT_FOUND:
