@@ -1,11 +1,14 @@
-// Arbitrary bytes as the host's shared memory and as a process image name: the parser and
-// the image test must stay inside them (the sanitizers watch every access), the parser must
-// not write, the walk over the list must find what the search one entry at a time found, and
-// the lower-casing may leave a capital only as the second byte of a Shift_JIS double-byte
-// character.
+// Arbitrary bytes as the host's shared memory, as a process image name and as a security
+// identifier: the parser, the image test and the identifier's reading must stay inside them
+// (the sanitizers watch every access), the parser must not write, the walk over the list must
+// find what the search one entry at a time found, the lower-casing may change nothing but the
+// capitals A to Z, and the repair of broken surrogate pairs must leave none and keep the
+// pairs.
 #include "image_test.h"
+#include "integrity.h"
 #include "sakura_list.h"
 #include "sakura_list_reference.h"
+#include "utf16.h"
 
 #include <stddef.h>
 #include <stdint.h>
@@ -15,27 +18,51 @@
 
 namespace {
 
-void CheckLowering(const uint8_t* data, size_t size) {
-    char path[260];
-    const size_t len = size < sizeof path ? size : sizeof path;
-    memcpy(path, data, len);
+bool IsHigh(char16_t c) {
+    return c >= 0xD800 && c <= 0xDBFF;
+}
+
+bool IsLow(char16_t c) {
+    return c >= 0xDC00 && c <= 0xDFFF;
+}
+
+void CheckUtf16(const uint8_t* data, size_t size) {
+    char16_t path[260];
+    const size_t len = size / 2 < 260 ? size / 2 : 260;
+    memcpy(path, data, len * 2);
     MkLowerImagePath(path, static_cast<unsigned>(len));
-    for (size_t i = 0; i < len && path[i] != 0;) {
-        const unsigned char c = static_cast<unsigned char>(path[i]);
-        const bool lead = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-        if (lead && i + 1 < len && path[i + 1] != 0) {
-            if (path[i] != static_cast<char>(data[i]) ||
-                path[i + 1] != static_cast<char>(data[i + 1]))
-                __builtin_trap();
-            i += 2;
-            continue;
-        }
-        if (c >= 'A' && c <= 'Z')
+    for (size_t i = 0; i < len && path[i] != 0; ++i) {
+        char16_t was;
+        memcpy(&was, data + 2 * i, 2);
+        const char16_t lowered = was >= u'A' && was <= u'Z' ? was + (u'a' - u'A') : was;
+        if (path[i] != lowered)
             __builtin_trap();
-        ++i;
     }
     MkIsFirstKindHost(path, static_cast<unsigned>(len));
     MkIsSecondKindHost(path, static_cast<unsigned>(len));
+
+    // Zero-terminated, as the system hands text over.
+    std::vector<char16_t> text(len + 1, 0);
+    memcpy(text.data(), data, len * 2);
+    std::vector<char16_t> before = text;
+    const unsigned replaced = MkReplaceUnpairedSurrogates(text.data(), u'?');
+    unsigned changed = 0;
+    for (size_t i = 0; text[i] != 0; ++i) {
+        if (IsHigh(text[i])) {
+            if (!IsLow(text[i + 1]) || text[i + 1] != before[i + 1])
+                __builtin_trap();
+            ++i;
+            continue;
+        }
+        if (IsLow(text[i]))
+            __builtin_trap();
+        changed += text[i] != before[i];
+    }
+    if (changed != replaced)
+        __builtin_trap();
+
+    std::vector<unsigned char> sid(data, data + (size < 80 ? size : 80));
+    MkSidLastRid(sid.data(), static_cast<unsigned long>(sid.size()));
 }
 
 }  // namespace
@@ -68,6 +95,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         __builtin_trap();
     if (size && memcmp(copy.data(), data, size) != 0)
         __builtin_trap();
-    CheckLowering(data, size);
+    CheckUtf16(data, size);
     return 0;
 }

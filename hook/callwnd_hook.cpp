@@ -31,7 +31,7 @@ const char kSuiteItemCaption[] = "Mirekko(&F)";
 // Asks the controller for the suite's pop-up (WM_USER+3); the host's thread waits for the
 // answer while its menu is opening. Null with the reason in `*why` when there is none.
 HMENU RequestPopup(const char** why) {
-    HWND hController = FindController();
+    HWND hController = FindController(false);
     DWORD_PTR answer = 0;
     if (!SendMessageTimeoutA(hController, MK_WM_GETPOPUP, 0, 0, SMTO_ABORTIFHUNG, kPopupRequestMs,
                              &answer)) {
@@ -97,9 +97,9 @@ void OnInitMenu(HWND hwnd, HMENU hMenu) {
     char* className = static_cast<char*>(MkAlloc(kTextBytes));
     char* firstItem = static_cast<char*>(MkAlloc(kTextBytes));
     if (className && firstItem) {
-        GetClassNameA(hwnd, className, kTextBytes);
+        ReadClassName(hwnd, className, kTextBytes);
         trace.className = className;
-        GetMenuStringA(hMenu, 0, firstItem, kTextBytes, MF_BYPOSITION);
+        ReadMenuItemText(hMenu, 0, firstItem, kTextBytes);
         const int items = GetMenuItemCount(hMenu);
         const bool utilWindow = MkStrEqual(className, MK_HOST_MENU_CLASS);
         const bool mainForm = MkStrEqual(className, MK_HOST_MAIN_CLASS);
@@ -135,7 +135,7 @@ void OnMenuClosed(HWND hwnd) {
     const char* decision = "out of memory";
     char* className = static_cast<char*>(MkAlloc(kTextBytes));
     if (className) {
-        GetClassNameA(hwnd, className, kTextBytes);
+        ReadClassName(hwnd, className, kTextBytes);
         trace.className = className;
         decision = "not a host window class";
         if (MkStrEqual(className, MK_HOST_MAIN_CLASS)) {

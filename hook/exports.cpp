@@ -7,14 +7,22 @@ namespace {
 
 HANDLE g_hMutex;
 
-// Asks the controller for its menu (WM_USER+2); 0 when there is no controller window.
+// Asks the controller for its menu (WM_USER+2); 0 when there is no controller window. The
+// controller is the program that loaded the library: only its own window counts, so the send
+// goes to a window of this process and waits on no other.
 HMENU RequestControllerMenu() {
-    return reinterpret_cast<HMENU>(SendMessageA(FindController(), MK_WM_GETMENU, 0, 0));
+    return reinterpret_cast<HMENU>(SendMessageA(FindController(true), MK_WM_GETMENU, 0, 0));
 }
 
 }  // namespace
 
 extern "C" HHOOK WINAPI HookStart(DWORD dwThreadId, DWORD /*dwReserved*/) {
+    // A HookStart that failed keeps the menu it asked for (below); a retry asks again, and the
+    // menu held is the library's to destroy first, as InMKRefresh does.
+    if (g_hMenu) {
+        DestroyMenu(g_hMenu);
+        g_hMenu = NULL;
+    }
     g_hMenu = RequestControllerMenu();
     // Both hooks or none. The menu goes in by one and its commands come back by the other, so
     // half a pair would show the suite's item and drop what is chosen from it, while the
@@ -30,7 +38,7 @@ extern "C" HHOOK WINAPI HookStart(DWORD dwThreadId, DWORD /*dwReserved*/) {
         // "MKP" is not made either: it tells other programs that the suite's hooks are in
         // place, and none is. A controller that tries again then gets it with the hooks,
         // instead of a second handle of which HookExit would close only the last, leaving the
-        // name in existence for good. The menu stays held, for InMKRefresh and HookExit.
+        // name in existence for good. The menu stays held, for InMKRefresh, HookExit or a retry.
         SetLastError(error);
         return NULL;
     }
@@ -56,7 +64,7 @@ extern "C" int WINAPI HookExit(void) {
 }
 
 extern "C" int WINAPI MKRefresh(void) {
-    HWND hController = FindController();
+    HWND hController = FindController(true);
     if (!hController)
         return -1;
     SendMessageA(hController, MK_WM_REFRESH, 0, 0);

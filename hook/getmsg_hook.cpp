@@ -20,7 +20,7 @@ void OnDropFiles(HWND hwnd, HDROP hDrop) {
     int arg = 0;
     char* className = static_cast<char*>(MkAlloc(kTextBytes));
     if (className) {
-        GetClassNameA(hwnd, className, kTextBytes);
+        ReadClassName(hwnd, className, kTextBytes);
         trace.className = className;
         decision = "not a host window class";
         // Only the host's main window takes drops; other windows cost no image lookup.
@@ -55,7 +55,7 @@ void OnDropFiles(HWND hwnd, HDROP hDrop) {
 // Starts the worker that sends a suite command to the controller. Returns the decision, or
 // NULL when the worker says it once the controller has the command (or could not take it).
 const char* ForwardCommand(HWND hMascot, UINT id, MkTrace* trace, const char* className) {
-    HWND hController = FindController();
+    HWND hController = FindController(false);
     if (!hController)
         return "no controller window";
     trace->className = className;  // the worker writes the line after this buffer is gone
@@ -70,7 +70,7 @@ void OnCommand(HWND hwnd, UINT id) {
     const char* decision = "out of memory";
     char* className = static_cast<char*>(MkAlloc(kTextBytes));
     if (className) {
-        GetClassNameA(hwnd, className, kTextBytes);
+        ReadClassName(hwnd, className, kTextBytes);
         trace.className = className;
         const bool utilWindow = MkStrEqual(className, MK_HOST_MENU_CLASS);
         const bool mainForm = !utilWindow && MkStrEqual(className, MK_HOST_MAIN_CLASS);

@@ -45,17 +45,19 @@ void TraceEnd(const MkTrace* trace, const char* decision, int arg = 0);
 
 // ---- Host identification ----------------------------------------------------------------
 
-// Size of the image path buffers the callers pass to GetProcessImagePath.
-#define MK_IMAGE_PATH_BYTES 260
+// Characters of the image path buffers the callers pass to GetProcessImagePath.
+#define MK_IMAGE_PATH_CHARS 260
 
 // Copies the executable name of process `pid`, as the process snapshot reports it (a full
-// path on some systems, a bare name on others), into `buffer` (MK_IMAGE_PATH_BYTES bytes).
-// 1 when the process exists; 0 otherwise, the buffer then left as it was.
-int GetProcessImagePath(char* buffer, DWORD pid);
+// path on some systems, a bare name on others), into `buffer` (MK_IMAGE_PATH_CHARS wide
+// characters, zero-terminated). It is read in UTF-16 as the system keeps it: the ANSI snapshot
+// would hand over a name the code page lacks characters for with best-fit look-alikes. 1 when
+// the process exists; 0 otherwise, the buffer then left as it was.
+int GetProcessImagePath(wchar_t* buffer, DWORD pid);
 
 // The image of this process as the image test takes it: lower-cased, with the test's answers.
 struct MkImage {
-    char path[MK_IMAGE_PATH_BYTES];
+    wchar_t path[MK_IMAGE_PATH_CHARS];
     bool firstKind;   // "sakura.exe" or "embryo.exe"
     bool secondKind;  // "ssp.exe"
 };
@@ -64,6 +66,14 @@ struct MkImage {
 // thread of the process is storing it at that moment. The answer goes into the trace.
 const MkImage* ThisProcessImage(MkImage* scratch, MkTrace* trace);
 
+// The class name of `hwnd`, and the text of the item at `position` of `hMenu`, into `text`
+// (`bytes` bytes) in the ANSI code page, as the host's names are compared. They are read in
+// UTF-16 and converted without best-fit substitutes: a character the code page lacks becomes
+// "?", which none of the host's names holds, instead of a look-alike that could make one.
+// Empty when there is nothing to read.
+void ReadClassName(HWND hwnd, char* text, int bytes);
+void ReadMenuItemText(HMENU hMenu, UINT position, char* text, int bytes);
+
 // The first window listed by the host that belongs to process `pid`, trying at most 999
 // entries and stopping at one that names no window; 0 when none does. The shared memory is
 // read once for it.
@@ -71,7 +81,7 @@ HWND FindMascotWindowOfProcess(DWORD pid);
 
 // For the trace: the image test's answer, and once per process the image that was read.
 void TraceImage(MkTrace* trace, const MkImage* image);
-void TraceImageRead(const MkTrace* trace, const char* path, const LARGE_INTEGER* start);
+void TraceImageRead(const MkTrace* trace, const wchar_t* path, const LARGE_INTEGER* start);
 
 // ---- The threads that send to the controller ---------------------------------------------
 

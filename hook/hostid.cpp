@@ -2,31 +2,22 @@
 // in, and the mascot windows the host lists in its shared memory.
 #include "host_side.h"
 
-#include <string.h>
 #include <tlhelp32.h>
 
 #include "sakura_list.h"
 
 namespace {
 
-// The ANSI process entry as the snapshot functions fill it; its size is what they check, and
+// The wide process entry as the snapshot functions fill it; its size is what they check, and
 // it differs by architecture (it holds a pointer-sized field).
-const DWORD kProcessEntrySize = sizeof(tagPROCESSENTRY32);
-static_assert(sizeof(void*) != 4 || kProcessEntrySize == 296,
-              "the 32-bit process entry is 296 bytes");
+const DWORD kProcessEntrySize = sizeof(PROCESSENTRY32W);
+static_assert(sizeof(void*) != 4 || kProcessEntrySize == 556,
+              "the 32-bit wide process entry is 556 bytes");
 const DWORD kSakuraCopyBytes = 65536;
 const int kMaxMascotEntries = 999;
 
 typedef HANDLE(WINAPI* SnapshotFn)(DWORD, DWORD);
-// The ANSI entry by its tag: the plain name turns into the wide one when UNICODE is defined.
-typedef BOOL(WINAPI* ProcessWalkFn)(HANDLE, tagPROCESSENTRY32*);
-
-// Through the generic function type, which the compilers accept as a cast between
-// function pointers without a warning.
-template <typename Fn>
-Fn LookUp(HMODULE hModule, const char* name) {
-    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(hModule, name)));
-}
+typedef BOOL(WINAPI* ProcessWalkFn)(HANDLE, PROCESSENTRY32W*);
 
 // The image of this process, once read. A process's image never changes, and the hook acts
 // only on windows of the process it runs in, so one snapshot of the process list serves for
@@ -60,7 +51,10 @@ SIZE_T ReadableViewBytes(const void* view) {
 }
 
 // Copies the readable part of "Sakura" (at most 64 KiB) into `copy`; the number of bytes, 0
-// when the host publishes no list.
+// when the host publishes no list. The pages of a mapping backed by a file are read in from
+// that file when first touched, and a file that cannot be read then (a share gone away, a
+// removed disk) faults the reader: so the copy is made by the system, which reports such a
+// page as an error instead of raising it in the host, and an error gives no list.
 unsigned ReadSakura(unsigned char* copy) {
     SIZE_T bytes = 0;
     HANDLE hMapping = OpenFileMappingA(FILE_MAP_READ, FALSE, MK_HOST_SHARED_MEMORY);
@@ -68,7 +62,10 @@ unsigned ReadSakura(unsigned char* copy) {
         const void* view = MapViewOfFile(hMapping, FILE_MAP_READ, 0, 0, 0);
         if (view) {
             bytes = ReadableViewBytes(view);
-            memcpy(copy, view, bytes);
+            SIZE_T read = 0;
+            if (bytes && (!ReadProcessMemory(GetCurrentProcess(), view, copy, bytes, &read) ||
+                          read != bytes))
+                bytes = 0;
             UnmapViewOfFile(view);
         }
         CloseHandle(hMapping);
@@ -90,22 +87,41 @@ bool IsWindowOfThisProcess(HWND hwnd) {
     return pid == GetCurrentProcessId();
 }
 
-int GetProcessImagePath(char* buffer, DWORD pid) {
+void ReadClassName(HWND hwnd, char* text, int bytes) {
+    // A class name has at most 256 characters.
+    wchar_t name[257];
+    text[0] = 0;
+    if (GetClassNameW(hwnd, name, 257) > 0 && MkToAnsi(name, text, bytes) >= kMkAnsiTooLong)
+        text[0] = 0;
+}
+
+void ReadMenuItemText(HMENU hMenu, UINT position, char* text, int bytes) {
+    text[0] = 0;
+    wchar_t* wide = static_cast<wchar_t*>(MkAlloc(bytes * sizeof(wchar_t)));
+    if (!wide)
+        return;
+    if (GetMenuStringW(hMenu, position, wide, bytes, MF_BYPOSITION) > 0 &&
+        MkToAnsi(wide, text, bytes) >= kMkAnsiTooLong)
+        text[0] = 0;
+    MkFree(wide);
+}
+
+int GetProcessImagePath(wchar_t* buffer, DWORD pid) {
     // Looked up by name: the snapshot functions are missing from some kernels, and the
     // library must load everywhere.
     HMODULE hKernel = GetModuleHandleA("KERNEL32.DLL");
     if (!hKernel)
         return 0;
-    SnapshotFn pSnapshot = LookUp<SnapshotFn>(hKernel, "CreateToolhelp32Snapshot");
-    ProcessWalkFn pFirst = LookUp<ProcessWalkFn>(hKernel, "Process32First");
-    ProcessWalkFn pNext = LookUp<ProcessWalkFn>(hKernel, "Process32Next");
+    SnapshotFn pSnapshot = MkLookUp<SnapshotFn>(hKernel, "CreateToolhelp32Snapshot");
+    ProcessWalkFn pFirst = MkLookUp<ProcessWalkFn>(hKernel, "Process32FirstW");
+    ProcessWalkFn pNext = MkLookUp<ProcessWalkFn>(hKernel, "Process32NextW");
     if (!pSnapshot || !pFirst || !pNext)
         return 0;
 
     HANDLE hSnapshot = pSnapshot(TH32CS_SNAPPROCESS, 0);
     if (hSnapshot == INVALID_HANDLE_VALUE)
         return 0;
-    tagPROCESSENTRY32* entry = static_cast<tagPROCESSENTRY32*>(MkAlloc(sizeof(tagPROCESSENTRY32)));
+    PROCESSENTRY32W* entry = static_cast<PROCESSENTRY32W*>(MkAlloc(sizeof(PROCESSENTRY32W)));
     int found = 0;
     if (entry) {
         entry->dwSize = kProcessEntrySize;
@@ -113,7 +129,7 @@ int GetProcessImagePath(char* buffer, DWORD pid) {
         while (more == TRUE) {
             if (entry->th32ProcessID == pid) {
                 int i = 0;
-                for (; i < MK_IMAGE_PATH_BYTES - 1 && entry->szExeFile[i] != 0; ++i)
+                for (; i < MK_IMAGE_PATH_CHARS - 1 && entry->szExeFile[i] != 0; ++i)
                     buffer[i] = entry->szExeFile[i];
                 buffer[i] = 0;
                 found = 1;
@@ -141,9 +157,10 @@ const MkImage* ThisProcessImage(MkImage* scratch, MkTrace* trace) {
         image->path[0] = 0;
         const bool found = GetProcessImagePath(image->path, GetCurrentProcessId()) != 0;
         if (found) {
-            MkLowerImagePath(image->path, MK_IMAGE_PATH_BYTES);
-            image->firstKind = MkIsFirstKindHost(image->path, MK_IMAGE_PATH_BYTES);
-            image->secondKind = MkIsSecondKindHost(image->path, MK_IMAGE_PATH_BYTES);
+            char16_t* path = reinterpret_cast<char16_t*>(image->path);
+            MkLowerImagePath(path, MK_IMAGE_PATH_CHARS);
+            image->firstKind = MkIsFirstKindHost(path, MK_IMAGE_PATH_CHARS);
+            image->secondKind = MkIsSecondKindHost(path, MK_IMAGE_PATH_CHARS);
             TraceImageRead(trace, image->path, &start);
         }
         // Only an answer is kept: a snapshot that failed (the system short of memory, say) is

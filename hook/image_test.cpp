@@ -1,34 +1,21 @@
 #include "image_test.h"
 
-namespace {
+#include "mirekko/protocol.h"
 
-bool IsSjisLeadByte(unsigned char c) {
-    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+void MkLowerImagePath(char16_t* path, unsigned capacity) {
+    for (unsigned i = 0; i < capacity && path[i] != 0; ++i)
+        if (path[i] >= u'A' && path[i] <= u'Z')
+            path[i] = static_cast<char16_t>(path[i] + (u'a' - u'A'));
 }
 
-}  // namespace
-
-void MkLowerImagePath(char* path, unsigned capacity) {
-    unsigned i = 0;
-    while (i < capacity && path[i] != 0) {
-        const unsigned char c = static_cast<unsigned char>(path[i]);
-        if (IsSjisLeadByte(c) && i + 1 < capacity && path[i + 1] != 0) {
-            i += 2;
-            continue;
-        }
-        if (c >= 'A' && c <= 'Z')
-            path[i] = static_cast<char>(c + ('a' - 'A'));
-        ++i;
-    }
-}
-
-bool MkImagePathContains(const char* path, unsigned capacity, const char* needle) {
+bool MkImagePathContains(const char16_t* path, unsigned capacity, const char* needle) {
     unsigned length = 0;
     while (length < capacity && path[length] != 0)
         ++length;
     for (unsigned start = 0;; ++start) {
         unsigned k = 0;
-        while (needle[k] != 0 && start + k < length && path[start + k] == needle[k])
+        while (needle[k] != 0 && start + k < length &&
+               path[start + k] == static_cast<unsigned char>(needle[k]))
             ++k;
         if (needle[k] == 0)
             return true;
@@ -37,11 +24,11 @@ bool MkImagePathContains(const char* path, unsigned capacity, const char* needle
     }
 }
 
-bool MkIsFirstKindHost(const char* lowerPath, unsigned capacity) {
-    return MkImagePathContains(lowerPath, capacity, "sakura.exe") ||
-           MkImagePathContains(lowerPath, capacity, "embryo.exe");
+bool MkIsFirstKindHost(const char16_t* lowerPath, unsigned capacity) {
+    return MkImagePathContains(lowerPath, capacity, MK_HOST_IMAGE_SAKURA) ||
+           MkImagePathContains(lowerPath, capacity, MK_HOST_IMAGE_EMBRYO);
 }
 
-bool MkIsSecondKindHost(const char* lowerPath, unsigned capacity) {
-    return MkImagePathContains(lowerPath, capacity, "ssp.exe");
+bool MkIsSecondKindHost(const char16_t* lowerPath, unsigned capacity) {
+    return MkImagePathContains(lowerPath, capacity, MK_HOST_IMAGE_SSP);
 }

@@ -9,6 +9,9 @@
 #include "mirekko/mkhook.h"
 #include "mkstr.h"
 
+// The pure units take UTF-16 text as char16_t; Windows' wchar_t is the same unit.
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "wchar_t is a UTF-16 unit on Windows");
+
 extern HINSTANCE g_hInstance;
 // Set by HookStart in the controller's process; in the mascot host they stay null, which the
 // hook procedures pass on to CallNextHookEx all the same.
@@ -23,17 +26,46 @@ extern HMENU g_hMenu;
 void* MkAlloc(DWORD bytes);
 void MkFree(void* p);
 
-// The controller's window, looked up anew by its title before every send. While a drop is
-// being handed over, the controller's title is the dropped path and that lookup finds
-// nothing; then the window this process last found by its title is taken, if it still
-// belongs to the thread that owned it then. NULL when neither is there.
-HWND FindController();
+// The controller's window, looked up anew by its title before every send. A title is no
+// proof: any program can give a window that title. In the controller's own process (the
+// exports and the notices: `ownProcess`) only a window of this process counts; in a mascot
+// host, a window of a process at a lower integrity level than the host's does not (where the
+// system can tell). While a drop is being handed over, the controller's title is the dropped
+// path and the lookup finds nothing; then the window this process last found is taken, if it
+// still belongs to the thread that owned it then. NULL when neither is there.
+HWND FindController(bool ownProcess);
+
+// Text converted from UTF-16 into the ANSI code page, never with a best-fit substitute (on
+// code page 932 U+00A5 would become a backslash, "é" an "e": another path, another name).
+enum MkAnsi {
+    kMkAnsiExact,    // every character has its own form
+    kMkAnsiLossy,    // "?" stands for each character the code page lacks (on a UTF-8 code
+                     // page, for each half of a broken surrogate pair)
+    kMkAnsiTooLong,  // the exact form needs more than `bytes` with its terminator
+    kMkAnsiFailed,   // nothing usable in `ansi`
+};
+// Converts the zero-terminated `wide` into `ansi` (`bytes` bytes, zero-terminated whenever the
+// result is exact or lossy and fits).
+MkAnsi MkToAnsi(const wchar_t* wide, char* ansi, int bytes);
+
+// A function of `hModule` by name, or NULL; through the generic function type, which the
+// compilers accept as a cast between function pointers without a warning.
+template <typename Fn>
+Fn MkLookUp(HMODULE hModule, const char* name) {
+    return hModule
+               ? reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(hModule, name)))
+               : NULL;
+}
 
 // The library's trace (trace.cpp): true while its switch is on, looked for at most twice a
 // second; TraceText writes "mkhook: <text>" then. The hook procedures write their lines with
 // TraceBegin and TraceEnd (host_side.h).
 bool TraceOn();
 void TraceText(const char* text);
+// For HookExit: has the trace's writer thread write what is queued and end, waiting at most
+// `waitMs` and handling the messages sent to this thread meanwhile. False when it is still
+// running then (stuck on a debug-output reader that does not read, say).
+bool EndTraceWriter(DWORD waitMs);
 
 // Starts a thread of the library (CreateThread `flags`) that holds a reference on the
 // library until it ends, so that its code stays mapped should the library be freed

@@ -51,6 +51,8 @@ const DWORD kThreadGraceMs = 2000;
 const DWORD kThreadEndWaitMs = 5000;
 // How often HookExit looks at the threads meanwhile, and asks the version box again to close.
 const DWORD kThreadPollMs = 20;
+// How long HookExit then gives the trace's writer to write what is queued.
+const DWORD kTraceWriterEndMs = 1000;
 
 // The plug-in-installed request as it is sent: the record WM_COPYDATA points at, and the text.
 struct NoticeRequest {
@@ -231,7 +233,14 @@ void EndLibraryThreads() {
         }
         if (!running || spent >= kThreadGraceMs + kThreadEndWaitMs)
             break;
-        WaitForSingleObject(running, kThreadPollMs);
+        // Messages sent to this thread are handled meanwhile: a notice to a window of this
+        // very thread (the controller's own, say) waits for it, and would otherwise be
+        // delivered never, only terminated.
+        if (MsgWaitForMultipleObjectsEx(1, &running, kThreadPollMs, QS_SENDMESSAGE, 0) ==
+            WAIT_OBJECT_0 + 1) {
+            MSG msg;
+            PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        }
     }
 
     int ended = 0, terminated = 0, left = 0;
@@ -275,6 +284,9 @@ void EndLibraryThreads() {
         }
         MkFree(line);
     }
+    // The trace's writer goes too, with what is queued, unless a debug-output reader keeps it
+    // waiting: then it keeps its reference on the library, as a thread above that would not end.
+    EndTraceWriter(kTraceWriterEndMs);
 }
 
 namespace {
@@ -304,7 +316,7 @@ DWORD WINAPI InstalledNoticeThread(LPVOID param) {
     } else {
         Sleep(kNoticeDelayMs);
     }
-    HWND hController = FindController();
+    HWND hController = FindController(true);
     HWND hTarget = g_hNoticeTarget;
     const char* outcome = "not sent: out of memory";
     NoticeRequest* request = static_cast<NoticeRequest*>(MkAlloc(sizeof(NoticeRequest)));
@@ -327,7 +339,11 @@ DWORD WINAPI InstalledNoticeThread(LPVOID param) {
         self->request = request;
         self->requestReadInPlace = readInPlace;
         bool keep = false;
-        if (!EnterWait(self)) {
+        if (!IsWindow(hTarget)) {
+            // Handed over from outside: 0xFFFF and -1 would make the send a broadcast to every
+            // top-level window, and a closed window's handle has nobody to take it.
+            outcome = "not sent: no such window";
+        } else if (!EnterWait(self)) {
             outcome = "not sent: HookExit has begun";
         } else {
             // One message: nothing to split.

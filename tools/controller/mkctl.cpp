@@ -5,10 +5,11 @@
 //
 // Usage: mkctl [--dll PATH] [--plugin PATH] [--no-window] [--no-start] [--thread ID]
 //              [--null-popup] [--refuse-hook callwndproc|getmessage]
-// Commands (one per line): start [ID] | exit | hookexit | refresh | inrefresh | getversion |
-//   showversion [hookexit [MS]] | mkiok HWND|sink | threads | hooks | mutex | title |
-//   destroywindow | createwindow | hang MS | stallaftertitle MS [once] | holddrop MS [once] |
-//   slowsink MS | speakondrop 0|1 | echo TEXT
+// Commands (one per line): start [ID] | exit | hookexit [MS] | refresh | inrefresh |
+//   getversion | showversion [hookexit [MS]] | mkiok HWND|sink | threads | hooks | mutex |
+//   title | destroywindow | createwindow | hang MS | stallaftertitle MS [once] |
+//   holddrop MS [once] | slowsink MS | speakondrop 0|1 | titleback now|post|never |
+//   refusehook none|callwndproc|getmessage | echo TEXT
 //
 // `stallaftertitle` makes the controller stop serving its windows for MS milliseconds once a
 // drop's title is set, when WM_USER+4 arrives and before it reads the title (a long job, as a
@@ -23,6 +24,10 @@
 // controller's own process, take MS milliseconds over each request before it reads it.
 // `showversion hookexit [MS]` calls HookExit at once after MKShowVersion, before the box can
 // exist, or MS milliseconds later (serving nothing meanwhile), while it may be being made.
+// `hookexit MS` calls HookExit after MS milliseconds in which the controller serves nothing.
+// `titleback` says how the controller takes its title back after a drop: at once inside
+// WM_USER+4 (`now`, the default), by a message it posts itself and handles afterwards
+// (`post`), or not at all (`never`).
 //
 // The stand-in watches three of the library's calls, by its own entries in the library's
 // import table: SetWindowsHookExA and UnhookWindowsHookEx (`hooks` prints how many hooks the
@@ -68,6 +73,9 @@ DWORD g_holdDropMs;
 bool g_holdOnce;
 DWORD g_slowSinkMs;
 bool g_speakOnDrop;
+enum class TitleBack { Now, Post, Never } g_titleBack = TitleBack::Now;
+// Posted by the controller to itself: take the title back.
+const UINT WM_MK_TITLE_BACK = WM_APP + 1;
 std::string g_plugin;
 std::map<unsigned, std::string> g_switches = {
     {1000, "/MEMSTATUS"}, {1001, "/1"}, {1002, "/SETTING"}};
@@ -277,7 +285,10 @@ LRESULT CALLBACK ControllerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
                 ServeFor(ms);
                 Out("RELEASED");
             }
-            SetWindowTextA(hwnd, MK_CONTROLLER_TITLE);
+            if (g_titleBack == TitleBack::Now)
+                SetWindowTextA(hwnd, MK_CONTROLLER_TITLE);
+            else if (g_titleBack == TitleBack::Post)
+                PostMessageA(hwnd, WM_MK_TITLE_BACK, 0, 0);
             if (g_speakOnDrop) {
                 // The mascot's thread is the one that sent this drop's news: it must still
                 // take the request.
@@ -304,6 +315,9 @@ LRESULT CALLBACK ControllerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             }
             return 0;
         }
+        case WM_MK_TITLE_BACK:
+            SetWindowTextA(hwnd, MK_CONTROLLER_TITLE);
+            return 0;
         case WM_COPYDATA:
             LogCopyData(hwnd, wp, reinterpret_cast<const COPYDATASTRUCT*>(lp));
             return TRUE;
@@ -365,6 +379,9 @@ void RunCommand(std::string line) {
         Unload();
         PostQuitMessage(0);
     } else if (cmd == "hookexit") {
+        const DWORD delay = strtoul(NextWord(line).c_str(), nullptr, 10);
+        if (delay)
+            Sleep(delay);  // serving nothing, as a controller busy elsewhere
         CallHookExit();
     } else if (cmd == "refresh") {
         Out(Format("MKRefresh result=%d", g_lib.MKRefresh()));
@@ -419,6 +436,22 @@ void RunCommand(std::string line) {
     } else if (cmd == "slowsink") {
         g_slowSinkMs = strtoul(NextWord(line).c_str(), nullptr, 10);
         Out(Format("SLOWSINK ms=%lu", g_slowSinkMs));
+    } else if (cmd == "titleback") {
+        std::string how = NextWord(line);
+        if (how == "now" || how == "post" || how == "never") {
+            g_titleBack = how == "now"    ? TitleBack::Now
+                          : how == "post" ? TitleBack::Post
+                                          : TitleBack::Never;
+            Out("TITLEBACK " + how);
+        } else {
+            Out("ERROR titleback takes now, post or never");
+        }
+    } else if (cmd == "refusehook") {
+        std::string type = NextWord(line);
+        g_refusedHook = type == "callwndproc"  ? WH_CALLWNDPROC
+                        : type == "getmessage" ? WH_GETMESSAGE
+                                               : -1;
+        Out("REFUSEHOOK " + (g_refusedHook == -1 ? std::string("none") : type));
     } else if (cmd == "speakondrop") {
         g_speakOnDrop = NextWord(line) == "1";
         Out(Format("SPEAKONDROP %d", g_speakOnDrop ? 1 : 0));

@@ -89,11 +89,14 @@ int main(int argc, char** argv) {
         DWORD r = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
         if (r != WAIT_OBJECT_0)
             break;
+        // The buffer goes back to the writers before the line is printed: each writer waits for
+        // it, and printing may wait on whoever reads our output.
+        const DWORD pid = buffer->pid;
         std::string text(buffer->text, strnlen(buffer->text, sizeof buffer->text));
+        SetEvent(bufferReady);
         while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
             text.pop_back();
-        Out(Format("%lu ", buffer->pid) + SjisToUtf8(text));
-        SetEvent(bufferReady);
+        Out(Format("%lu ", pid) + SjisToUtf8(text));
     }
 
     if (traceSwitch)

@@ -1,4 +1,5 @@
-// The image test: lower-casing that spares Shift_JIS characters, then a byte search.
+// The image test: lower-casing of A to Z, then a search character by character, on the name in
+// UTF-16 as the system keeps it.
 #include "image_test.h"
 
 #include <gtest/gtest.h>
@@ -7,80 +8,76 @@
 
 namespace {
 
-std::string Lowered(std::string s) {
-    s.push_back('\0');
+std::u16string Lowered(std::u16string s) {
+    s.push_back(u'\0');
     MkLowerImagePath(&s[0], static_cast<unsigned>(s.size()));
     s.pop_back();
     return s;
 }
 
-bool FirstKind(const std::string& path) {
-    std::string s = Lowered(path);
+bool FirstKind(const std::u16string& path) {
+    std::u16string s = Lowered(path);
     return MkIsFirstKindHost(s.c_str(), static_cast<unsigned>(s.size() + 1));
 }
 
-bool SecondKind(const std::string& path) {
-    std::string s = Lowered(path);
+bool SecondKind(const std::u16string& path) {
+    std::u16string s = Lowered(path);
     return MkIsSecondKindHost(s.c_str(), static_cast<unsigned>(s.size() + 1));
 }
 
-TEST(ImageTest, LowersAsciiLettersAndSparesDoubleByteCharacters) {
-    EXPECT_EQ(Lowered("C:\\Program Files\\SSP\\SSP.EXE"), "c:\\program files\\ssp\\ssp.exe");
-    // "ア" is 0x83 0x41: its second byte is an "A" and must stay one.
-    EXPECT_EQ(Lowered("\x83\x41"
-                      "B\x83\x41"),
-              "\x83\x41"
-              "b\x83\x41");
-    // Single-byte katakana (0xA1-0xDF) are not lead bytes: the letter after one is lowered.
-    EXPECT_EQ(Lowered("\xb1"
-                      "A"),
-              "\xb1"
-              "a");
-    // A lead byte at the end has no second byte to spare; the terminator stays.
-    EXPECT_EQ(Lowered("AB\x83"), "ab\x83");
-    // Only `capacity` bytes are touched, terminator or not.
-    char raw[4] = {'A', 'B', 'C', 'D'};
+TEST(ImageTest, LowersOnlyTheCapitalsAToZ) {
+    EXPECT_EQ(Lowered(u"C:\\Program Files\\SSP\\SSP.EXE"), u"c:\\program files\\ssp\\ssp.exe");
+    // Full-width capitals and accented ones are other characters, and stay.
+    EXPECT_EQ(Lowered(u"ＳＳＰ.EXE"), u"ＳＳＰ.exe");
+    EXPECT_EQ(Lowered(u"ÉSSP.EXE"), u"Éssp.exe");
+    // Only `capacity` characters are touched, terminator or not.
+    char16_t raw[4] = {u'A', u'B', u'C', u'D'};
     MkLowerImagePath(raw, 2);
-    EXPECT_EQ(std::string(raw, 4), "abCD");
+    EXPECT_EQ(std::u16string(raw, 4), u"abCD");
 }
 
 TEST(ImageTest, RecognisesTheHostsAnywhereInThePathInAnyCase) {
-    EXPECT_TRUE(FirstKind("sakura.exe"));
-    EXPECT_TRUE(FirstKind("C:\\Ghost\\SAKURA.EXE"));
-    EXPECT_TRUE(FirstKind("mysakura.exe"));  // the tail of a longer name counts
-    EXPECT_TRUE(FirstKind("Embryo.Exe"));
-    EXPECT_TRUE(SecondKind("D:\\SSP\\SSP.EXE"));
-    EXPECT_FALSE(FirstKind("ssp.exe"));
-    EXPECT_FALSE(SecondKind("sakura.exe"));
-    EXPECT_FALSE(FirstKind("sakura.ex"));
-    EXPECT_FALSE(SecondKind(""));
-    EXPECT_FALSE(FirstKind("mkhost.exe"));
+    EXPECT_TRUE(FirstKind(u"sakura.exe"));
+    EXPECT_TRUE(FirstKind(u"C:\\Ghost\\SAKURA.EXE"));
+    EXPECT_TRUE(FirstKind(u"mysakura.exe"));  // the tail of a longer name counts
+    EXPECT_TRUE(FirstKind(u"Embryo.Exe"));
+    EXPECT_TRUE(FirstKind(u"C:\\ゴースト\\sakura.exe"));
+    EXPECT_TRUE(SecondKind(u"D:\\SSP\\SSP.EXE"));
+    EXPECT_FALSE(FirstKind(u"ssp.exe"));
+    EXPECT_FALSE(SecondKind(u"sakura.exe"));
+    EXPECT_FALSE(FirstKind(u"sakura.ex"));
+    EXPECT_FALSE(SecondKind(u""));
+    EXPECT_FALSE(FirstKind(u"mkhost.exe"));
 }
 
-TEST(ImageTest, ADoubleByteCharacterCannotCompleteAName) {
-    // "ゴ" is 0x83 0x53 ("S"). Lowering its second byte would turn "ゴSP.EXE" into a name
-    // containing "ssp.exe".
-    EXPECT_FALSE(
-        SecondKind("\x83\x53"
-                   "SP.EXE"));
-    EXPECT_TRUE(
-        SecondKind("\x83\x53"
-                   "SSP.EXE"));
+TEST(ImageTest, NoCharacterLendsPartOfItselfToAName) {
+    // In Shift_JIS the second byte of "ピ" (0x83 0x73) is an "s", of "市" (0x8E 0x73) too, of
+    // "ゴ" (0x83 0x53) an "S": byte for byte these names held a host's name.
+    EXPECT_FALSE(FirstKind(u"ピakura.exe"));
+    EXPECT_FALSE(SecondKind(u"市sp.exe"));
+    EXPECT_FALSE(SecondKind(u"ゴSP.EXE"));
+    EXPECT_TRUE(SecondKind(u"ゴSSP.EXE"));
+    // A look-alike is not the name: best-fit turns these into "sakura.exe" and "ssp.exe" on
+    // Western code pages.
+    EXPECT_FALSE(FirstKind(u"ｓａｋｕｒａ.exe"));
+    EXPECT_FALSE(SecondKind(u"ѕѕр.exe"));  // Cyrillic dze, dze, er
+    // Half of a surrogate pair is no letter either.
+    EXPECT_FALSE(SecondKind(u"\xD800sp.exe"));
 }
 
 TEST(ImageTest, SearchStaysWithinCapacity) {
-    const char unterminated[7] = {'s', 's', 'p', '.', 'e', 'x', 'e'};
+    const char16_t unterminated[7] = {u's', u's', u'p', u'.', u'e', u'x', u'e'};
     EXPECT_TRUE(MkImagePathContains(unterminated, 7, "ssp.exe"));
     EXPECT_FALSE(MkImagePathContains(unterminated, 6, "ssp.exe"));
-    EXPECT_TRUE(MkImagePathContains("abc", 4, ""));
+    EXPECT_TRUE(MkImagePathContains(u"abc", 4, ""));
 }
 
 TEST(ImageTest, SearchFindsTheNameAnywhereAfterAFailedPartialMatch) {
-    EXPECT_TRUE(MkImagePathContains("sspssp.exe", 260, "ssp.exe"));
-    EXPECT_TRUE(MkImagePathContains("c:\\sakura\\mysakura.exe.bak", 260, "sakura.exe"));
-    EXPECT_FALSE(MkImagePathContains("ssp.ex", 260, "ssp.exe"));
-    EXPECT_FALSE(MkImagePathContains("SSP.EXE", 260, "ssp.exe"));  // lowered first by the caller
-    EXPECT_FALSE(MkImagePathContains("", 260, "ssp.exe"));
+    EXPECT_TRUE(MkImagePathContains(u"sspssp.exe", 260, "ssp.exe"));
+    EXPECT_TRUE(MkImagePathContains(u"c:\\sakura\\mysakura.exe.bak", 260, "sakura.exe"));
+    EXPECT_FALSE(MkImagePathContains(u"ssp.ex", 260, "ssp.exe"));
+    EXPECT_FALSE(MkImagePathContains(u"SSP.EXE", 260, "ssp.exe"));  // lowered first by the caller
+    EXPECT_FALSE(MkImagePathContains(u"", 260, "ssp.exe"));
 }
 
 }  // namespace
