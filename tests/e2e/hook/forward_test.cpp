@@ -282,6 +282,42 @@ TEST(DropForwarding, PathsReachTheControllerAsFilesItCanOpen) {
     EXPECT_TRUE(host.Quit());
 }
 
+TEST(DropForwarding, ANameTheCodePageCannotWriteNeverReachesTheControllerAsAnotherFile) {
+    ControllerSession session;
+    Controller& ctl = session.ctl;
+    ASSERT_TRUE(ctl.ok());
+    Host host = Host::Start(L"sakura.exe");
+    ASSERT_TRUE(host.ok());
+    // Best-fit would write U+00A5 as 0x5C (a backslash) and "é" as "e" on code page 932, so
+    // that "<dir>\nowhere\a¥..¥..¥decoy¥evil café.mkp" would name "<dir>\decoy\evil
+    // cafe.mkp": a file of its own, and here one that exists.
+    wchar_t temp[MAX_PATH] = L"";
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring dir = std::wstring(temp) + L"mkhook-bestfit";
+    CreateDirectoryW(dir.c_str(), nullptr);
+    CreateDirectoryW((dir + L"\\decoy").c_str(), nullptr);
+    const std::wstring decoy = dir + L"\\decoy\\evil cafe.mkp";
+    HANDLE h = CreateFileW(decoy.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    CloseHandle(h);
+    // Its folder does not exist, so that it has no short name, as on a volume without 8.3
+    // names (where every file takes this way).
+    const std::wstring dropped =
+        dir + L"\\nowhere\\a\u00a5..\u00a5..\u00a5decoy\u00a5evil caf\u00e9.mkp";
+    host.Do("drop " + mk::tools::WideToUtf8(dropped));
+    auto lines = ControllerLines(ctl);
+    // The controller gets "?" where the code page has no character: a name that opens nothing.
+    EXPECT_EQ(WithPrefix(lines, "WM_USER+4 "),
+              (std::vector<std::string>{
+                  Drop(host.tmainform,
+                       mk::tools::WideToUtf8(dir) + "\\nowhere\\a?..?..?decoy?evil caf?.mkp")}));
+    EXPECT_EQ(WithPrefix(lines, "DROPFILE "), (std::vector<std::string>{"DROPFILE opens=0"}));
+    EXPECT_TRUE(host.Quit());
+    DeleteFileW(decoy.c_str());
+    RemoveDirectoryW((dir + L"\\decoy").c_str());
+    RemoveDirectoryW(dir.c_str());
+}
+
 TEST(DropForwarding, PathsTooLongForTheBufferGoByTheirShortNameOrNotAtAll) {
     ControllerSession session;
     Controller& ctl = session.ctl;

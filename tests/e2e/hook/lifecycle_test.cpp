@@ -178,3 +178,20 @@ TEST(StartRefused, EitherHookRefusedFailsTheStartAndLeavesNothingInstalled) {
     EXPECT_EQ(FieldLong(c.Ask("hooks", "HOOKS "), "live"), 2);
     c.Exit();
 }
+
+TEST(StartRefused, ARetryDestroysTheMenuTheRefusedStartHeld) {
+    Controller c = Controller::Start(L"--refuse-hook getmessage");
+    ASSERT_TRUE(c.ok());
+    EXPECT_EQ(WithPrefix(c.child->All(), "WM_USER+2 ").size(), 1u);
+    ASSERT_FALSE(c.Ask("refusehook none", "REFUSEHOOK").empty());
+    // The retry asks for the menu again; the one held from the refused start is gone first.
+    std::string menu = c.Ask("start", "WM_USER+2 ");
+    EXPECT_EQ(FieldLong(menu, "previous_alive"), 0) << menu;
+    std::string start;
+    ASSERT_TRUE(c.child->Expect("HookStart result=", &start));
+    EXPECT_NE(FieldLong(start, "result"), 0);
+    EXPECT_EQ(FieldLong(c.Ask("hooks", "HOOKS "), "live"), 2);
+    EXPECT_TRUE(MutexExists());
+    EXPECT_EQ(FieldLong(c.Exit(), "result"), 0);
+    EXPECT_FALSE(MutexExists());
+}

@@ -114,6 +114,25 @@ TEST(Notice, HookExitEndsEveryWaitingNoticeAndSendsNothing) {
     EXPECT_EQ(c.child->CloseAndWait(), 0u);
 }
 
+TEST(Notice, HookExitDeliversANoticeWaitingOnTheControllersOwnThread) {
+    Controller c = Controller::Start();
+    ASSERT_TRUE(c.ok());
+    // The sink is a window of the controller's own thread. That thread serves nothing past the
+    // notice's four seconds, so the notice waits on it, and then calls HookExit: HookExit's
+    // wait hands the notice to the sink instead of terminating it.
+    EXPECT_FALSE(c.Ask("mkiok sink", "MKShowMKIOK result=").empty());
+    std::string exit =
+        c.Ask("hookexit " + std::to_string(4000 + RigLimit(2000)), "HookExit ", 2 * RigLimit());
+    EXPECT_EQ(FieldLong(exit, "terminated"), 0) << exit;
+    EXPECT_EQ(FieldLong(exit, "threads"), 0) << exit;
+    auto notices = WithPrefix(c.child->All(), "COPYDATA ");
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(FieldLong(notices[0], "to"), c.sink);
+    EXPECT_EQ(HexDecode(Field(notices[0], "hex")), ExpectedNotice(c.hwnd));
+    c.child->Send("exit");
+    EXPECT_EQ(c.child->CloseAndWait(), 0u);
+}
+
 TEST(Notice, AWindowOfTheControllerThatTakesLongerThanTheLimitReadsTheWholeRequest) {
     // The sink is the controller's own window: the request is read where the library put it,
     // 7 s after the send began, when the send's 5 s are long over.
