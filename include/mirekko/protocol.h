@@ -38,24 +38,28 @@
  * MK_WM_DROPFILE  (WM_USER+4) a file dropped on the mascot: wParam = mascot window. The file's
  *                 path (ANSI code page) is the window's title at that moment, set just before;
  *                 lParam points at the path in the host's memory and is of no use elsewhere.
- *                 Set the title back to MK_CONTROLLER_TITLE afterwards. A thread of the
- *                 library sets the title and sends this message, without a time limit, so
- *                 that the two always arrive together; the host's own thread waits for them
- *                 at most 5 s and then goes on, and a controller that was slow still gets
- *                 both when it serves again. One drop is handed over at a time, from all
- *                 hosts together (MK_DROP_MUTEX_NAME): the title is the path of the drop
- *                 whose WM_USER+4 is under way. On Windows the title of another process's
- *                 window is set without a message: do not wait for a WM_SETTEXT, read the
- *                 title when WM_USER+4 comes. */
+ *                 Set the title back to MK_CONTROLLER_TITLE afterwards, at once or within
+ *                 5 s: the next drop's title waits that long for it. A thread of the library
+ *                 sets the title and sends this message, so that the two always arrive
+ *                 together; the host's own thread waits for them at most 5 s and then goes
+ *                 on, and a controller that was slow still gets both when it serves again
+ *                 within 60 s of the drop. Past that the drop is not sent, and the title is
+ *                 put back if it still reads its path. One drop is handed over at a time,
+ *                 from all hosts together (MK_DROP_MUTEX_NAME): the title is the path of the
+ *                 drop whose WM_USER+4 is under way. On Windows the title of another
+ *                 process's window is set without a message: do not wait for a WM_SETTEXT,
+ *                 read the title when WM_USER+4 comes. The path names the dropped file, or
+ *                 holds "?" for each character of it that the code page has none for. */
 #define MK_WM_COMMAND (0x0400 + 0)
 #define MK_WM_REFRESH (0x0400 + 1)
 #define MK_WM_GETMENU (0x0400 + 2)
 #define MK_WM_GETPOPUP (0x0400 + 3)
 #define MK_WM_DROPFILE (0x0400 + 4)
 
-/* Held by the library's thread that hands a drop over, from the title through the end of
-   WM_USER+4, in whichever host it runs: the controller is shared by all hosts, and a second
-   title set before the first WM_USER+4 was handled would have both read the second path. */
+/* Held by the library's thread that hands a drop over, from the title until the controller has
+   its title back (or 5 s after WM_USER+4), in whichever host it runs: the controller is shared
+   by all hosts, and a second title set before the first WM_USER+4 was handled and the title
+   taken back would have both read the second path. */
 #define MK_DROP_MUTEX_NAME "MirekkoDropExchange"
 
 /* The suite's commands carry identifiers from this one up. */
@@ -94,9 +98,10 @@
 
 /* ---- Tracing the hook library -------------------------------------------------------------
  * While a kernel object of this name exists (mktrace.exe makes an event of it), the hook
- * procedures write one line per message they handle with OutputDebugStringA: the message, the
- * window's class, the image test's answer, the decision and the time it took. The library
- * looks for the object at most twice a second in each process. */
+ * procedures write one line per message they handle to the debug output (OutputDebugStringA,
+ * from a thread of the library): the message, the window's class, the image test's answer, the
+ * decision and the time it took. The library looks for the object at most twice a second in
+ * each process. */
 #define MK_TRACE_SWITCH_NAME "MirekkoTrace"
 
 #endif
