@@ -16,6 +16,7 @@ namespace {
 // halves of different lookups fails the check and finds nothing, as it would without them.
 HWND volatile g_hKnownController;
 DWORD volatile g_dwKnownControllerThread;
+bool volatile g_bKnownControllerOwn;  // a window of this process
 
 // Windows with the controller's title looked at per lookup: enough for a real controller
 // behind a few impostors, and a bound on the walk should someone make thousands.
@@ -121,18 +122,20 @@ HWND FindController(bool ownProcess) {
         hWindow = FindWindowExA(NULL, hWindow, NULL, MK_CONTROLLER_TITLE);
         if (!hWindow)
             break;
+        // The window taken last time, found by its title again: the usual case, answered
+        // without asking the system about the window once more.
+        if (hWindow == g_hKnownController && (!ownProcess || g_bKnownControllerOwn))
+            return hWindow;
         DWORD pid = 0;
         const DWORD thread = GetWindowThreadProcessId(hWindow, &pid);
         if (!thread)
             continue;  // gone meanwhile
-        const bool known = hWindow == g_hKnownController && thread == g_dwKnownControllerThread;
-        if (ownProcess ? pid != self : !known && !MayBeController(pid))
+        if (ownProcess ? pid != self : !MayBeController(pid))
             continue;
-        if (!known) {
-            g_hKnownController = NULL;
-            g_dwKnownControllerThread = thread;
-            g_hKnownController = hWindow;
-        }
+        g_hKnownController = NULL;
+        g_dwKnownControllerThread = thread;
+        g_bKnownControllerOwn = pid == self;
+        g_hKnownController = hWindow;
         return hWindow;
     }
     // A destroyed window has no thread, and a handle's value comes back for another window
