@@ -10,14 +10,16 @@
 //   --items N                         context menu item count (default 6; 8 for ssp)
 //   --first dev|headline|plain        first menu item (default: headline for ssp, else plain)
 //   --menu-owner tputil|tmainform     window that owns the context menu (default by kind)
-//   --sakura normal|none|nohwnd|foreign|hostile|reserved|partial   the shared memory (default:
+//   --sakura normal|none|nohwnd|foreign|hostile|reserved|partial|file   the shared memory
+//                                     (default:
 //   normal for the
 //                                     first kind, none otherwise); foreign lists a window of
 //                                     another process first; hostile is 4096 bytes of broken
 //                                     entries without a zero byte; reserved is made with
 //                                     SEC_RESERVE and has no page committed; partial is
 //                                     normal, made with SEC_RESERVE, only its first page
-//                                     committed
+//                                     committed; file is normal, backed by a file of its own
+//                                     instead of the paging file
 //   --sakura-size N                   size of the mapping (default 65536)
 //   --foreign HWND                    the foreign window (default: the desktop window)
 //   --peek-first                      the message loop looks at each message with
@@ -67,7 +69,7 @@ using namespace mk::tools;
 namespace {
 
 enum class Kind { Sakura, Embryo, Ssp, Other };
-enum class Sakura { Normal, None, NoHwnd, Foreign, Hostile, Reserved, Partial };
+enum class Sakura { Normal, None, NoHwnd, Foreign, Hostile, Reserved, Partial, File };
 
 struct Options {
     Kind kind = Kind::Other;
@@ -251,6 +253,7 @@ void PublishSakura() {
         case Sakura::Normal:
         case Sakura::Reserved:
         case Sakura::Partial:
+        case Sakura::File:
             text += Entry("hwnd", main);
             text += Entry("kerohwnd", main);
             break;
@@ -278,9 +281,23 @@ void PublishSakura() {
             break;
     }
     const bool reserve = g_opt.sakura == Sakura::Reserved || g_opt.sakura == Sakura::Partial;
-    g_mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr,
-                                   PAGE_READWRITE | (reserve ? SEC_RESERVE : 0), 0, size,
-                                   MK_HOST_SHARED_MEMORY);
+    HANDLE backing = INVALID_HANDLE_VALUE;
+    if (g_opt.sakura == Sakura::File) {
+        // Gone with the process.
+        char dir[MAX_PATH] = "", file[MAX_PATH] = "";
+        GetTempPathA(MAX_PATH, dir);
+        GetTempFileNameA(dir, "skr", 0, file);
+        backing = CreateFileA(file, GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
+                              nullptr);
+        if (backing == INVALID_HANDLE_VALUE) {
+            Out(Format("ERROR cannot create the file behind \"Sakura\" error=%lu", GetLastError()));
+            return;
+        }
+    }
+    g_mapping = CreateFileMappingA(backing, nullptr, PAGE_READWRITE | (reserve ? SEC_RESERVE : 0),
+                                   0, size, MK_HOST_SHARED_MEMORY);
     if (!g_mapping || GetLastError() == ERROR_ALREADY_EXISTS) {
         Out("ERROR shared memory \"Sakura\" exists already or cannot be created");
         return;
@@ -600,6 +617,8 @@ bool ParseOptions(int argc, char** argv) {
                 g_opt.sakura = Sakura::Reserved;
             else if (v == "partial")
                 g_opt.sakura = Sakura::Partial;
+            else if (v == "file")
+                g_opt.sakura = Sakura::File;
             else
                 return false;
         } else if (a == "--sakura-size" && hasValue) {
@@ -624,7 +643,7 @@ int main(int argc, char** argv) {
     if (!ParseOptions(argc, argv)) {
         Out("ERROR usage: mkhost [--kind K] [--items N] [--first dev|headline|plain] "
             "[--menu-owner tputil|tmainform] "
-            "[--sakura normal|none|nohwnd|foreign|hostile|reserved|partial] "
+            "[--sakura normal|none|nohwnd|foreign|hostile|reserved|partial|file] "
             "[--sakura-size N] [--foreign HWND] [--peek-first]");
         return 2;
     }
