@@ -18,11 +18,8 @@ HMENU RequestControllerMenu() {
 
 extern "C" HHOOK WINAPI HookStart(DWORD dwThreadId, DWORD /*dwReserved*/) {
     // A HookStart that failed keeps the menu it asked for (below); a retry asks again, and the
-    // menu held is the library's to destroy first, as InMKRefresh does.
-    if (g_hMenu) {
-        DestroyMenu(g_hMenu);
-        g_hMenu = NULL;
-    }
+    // menu held is the library's to destroy first, as InMKRefresh does (null the first time).
+    DestroyMenu(g_hMenu);
     g_hMenu = RequestControllerMenu();
     // Both hooks or none. The menu goes in by one and its commands come back by the other, so
     // half a pair would show the suite's item and drop what is chosen from it, while the

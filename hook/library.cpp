@@ -86,7 +86,7 @@ bool MayBeController(DWORD pid) {
         return true;
     HANDLE hProcess = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
     if (!hProcess)
-        return true;  // a process this one may not look at is not a lower one
+        return true;  // Windows lets a process look at those of its user that run lower
     const unsigned long level = IntegrityOf(hProcess);
     CloseHandle(hProcess);
     return MkIntegrityAllowsController(own, level);
