@@ -134,8 +134,11 @@ void SendSstpScript(const std::u16string& script) {
     data.cbData = static_cast<DWORD>(g_RequestBuffer.size());  // no terminating zero
     data.lpData = g_RequestBuffer.data();
     HWND target = reinterpret_cast<HWND>(g_MascotWindow);
-    // 65535 on the command line would otherwise hand the request to every top-level window.
-    if (target == HWND_BROADCAST)
+    // The handle comes from outside and is only sent to when it names a window: 65535
+    // (HWND_BROADCAST) and -1, which the system takes as a broadcast too, would hand the request
+    // to every top-level window, and 0 or a closed window reach nobody anyway. The plug-in then
+    // ends as it does for a mascot that is gone.
+    if (!IsWindow(target))
         return;
     // A mascot host that has stopped serving its windows gets kSstpHungHostMs, then the
     // program ends as usual: a plug-in must not stay behind, invisible, for every menu command
