@@ -61,6 +61,10 @@ std::unique_ptr<mk::test::Child> StartRamtidy(const std::wstring& args) {
     return mk::test::Child::Start(mk::test::BinPath(L"ramtidy.exe"), args);
 }
 
+std::unique_ptr<mk::test::Child> StartRamtidyTestHold(const std::wstring& args) {
+    return mk::test::Child::Start(mk::test::BinPath(L"ramtidy_testhold.exe"), args);
+}
+
 Dialog OpenDialog(const MascotSink& sink) {
     Dialog d;
     d.child = StartRamtidy(L"MK" + std::to_wstring(sink.handle()) + L" /SETTING");
@@ -116,7 +120,7 @@ HeldRun::HeldRun(const MascotSink& sink, const std::wstring& sw, const std::wstr
     DeleteFileW(marker_.c_str());
     SetEnvironmentVariableW(L"RAMTIDY_HOLD", points.c_str());
     SetEnvironmentVariableW(L"RAMTIDY_HOLD_FILE", marker_.c_str());
-    child_ = StartRamtidy(L"MK" + std::to_wstring(sink.handle()) + L" " + sw);
+    child_ = StartRamtidyTestHold(L"MK" + std::to_wstring(sink.handle()) + L" " + sw);
     SetEnvironmentVariableW(L"RAMTIDY_HOLD", nullptr);
     SetEnvironmentVariableW(L"RAMTIDY_HOLD_FILE", nullptr);
 }

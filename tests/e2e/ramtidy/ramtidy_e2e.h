@@ -32,7 +32,9 @@ private:
     std::optional<std::wstring> saved_;
 };
 
+// The plug-in as it ships, and its test build with the cleaning run's hold points.
 std::unique_ptr<mk::test::Child> StartRamtidy(const std::wstring& args);
+std::unique_ptr<mk::test::Child> StartRamtidyTestHold(const std::wstring& args);
 
 // The settings dialog of a "/SETTING" started towards `sink`, with its two controls; null
 // handles for what was not found.
@@ -63,8 +65,9 @@ std::string ExpectedRequest(const std::string& script_utf8, long long sender);
 double ExactSteps(const std::wstring& sw);
 double StepsPerPercent();
 
-// A run started with hold points (RAMTIDY_HOLD, RAMTIDY_HOLD_FILE): at each point the plug-in
-// writes the point's name into the marker file and waits until the file is deleted.
+// A run of the test build started with hold points (RAMTIDY_HOLD, RAMTIDY_HOLD_FILE): at each
+// point the plug-in writes the point's name into the marker file and waits until the file is
+// deleted.
 class HeldRun {
 public:
     HeldRun(const MascotSink& sink, const std::wstring& sw, const std::wstring& points);
