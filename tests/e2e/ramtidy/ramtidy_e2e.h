@@ -26,6 +26,8 @@ public:
     ~SettingGuard();
     static std::optional<std::wstring> Get();
     static void Set(const std::wstring& text);
+    // The value's bytes as given: an odd count, no terminating zero, another type.
+    static void SetRaw(const std::string& bytes, DWORD type = REG_SZ);
     static void Remove();
 
 private:

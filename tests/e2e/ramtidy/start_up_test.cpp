@@ -32,12 +32,16 @@ struct ErrorCase {
     std::optional<std::wstring> stored;
     unsigned code;
     const char* says;
+    std::optional<std::string> stored_bytes = std::nullopt;  // the value's bytes as given
+    DWORD stored_type = REG_SZ;
 };
 
 void ExpectErrorStop(const ErrorCase& c, MascotSink& sink) {
     SettingGuard guard;
     if (c.stored)
         SettingGuard::Set(*c.stored);
+    if (c.stored_bytes)
+        SettingGuard::SetRaw(*c.stored_bytes, c.stored_type);
     auto child = StartRamtidy(c.args);
     ASSERT_TRUE(child);
     std::optional<std::wstring> box = TakeErrorBox(child->pid());
@@ -60,6 +64,13 @@ TEST(RamtidyStartUp, ErrorStopsShowTheirBoxAndSendNothing) {
          "Overflow"},
         {L"MK" + h + L" /MEMSTATUS", L"Maybe", 13, "ShowWnd"},
         {L"MK" + h + L" /" + std::wstring(400, L'9'), L"False", 6, "Overflow"},
+        // Neither "True" nor "False": an odd count cut into the last character, a text longer
+        // than any the plug-in writes, a value of another type.
+        {L"MK" + h + L" /MEMSTATUS", std::nullopt, 13, "ShowWnd",
+         std::string("T\0r\0u\0e", 7)},
+        {L"MK" + h + L" /MEMSTATUS", std::wstring(300, L'T'), 13, "ShowWnd"},
+        {L"MK" + h + L" /MEMSTATUS", std::nullopt, 13, "ShowWnd", std::string("\1\0\0\0", 4),
+         REG_DWORD},
     };
     for (const ErrorCase& c : cases)
         ExpectErrorStop(c, sink);
