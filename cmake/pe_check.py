@@ -98,11 +98,12 @@ class Pe:
             raise ValueError(f'RVA {rva:#x} lies in no section')
         return s['raw_at'] + rva - s['va']
 
-    def symbol_names(self):
-        """Names in the COFF symbol table (empty when the image is stripped)."""
-        names = set()
+    def symbols(self):
+        """The COFF symbol table (empty when the image is stripped): each name with its RVA, for
+        the symbols that lie in a section."""
+        found = {}
         if not self.symbols_at:
-            return names
+            return found
         strings = self.symbols_at + 18 * self.symbol_count
         i = 0
         while i < self.symbol_count:
@@ -110,11 +111,17 @@ class Pe:
             raw = self.data[at:at + 8]
             if raw[:4] == b'\0\0\0\0':
                 start = strings + struct.unpack_from('<I', raw, 4)[0]
-                names.add(self.data[start:self.data.index(b'\0', start)].decode('latin-1'))
+                name = self.data[start:self.data.index(b'\0', start)].decode('latin-1')
             else:
-                names.add(raw.rstrip(b'\0').decode('latin-1'))
+                name = raw.rstrip(b'\0').decode('latin-1')
+            value, section = struct.unpack_from('<Ih', self.data, at + 8)
+            if 0 < section <= len(self.sections):
+                found.setdefault(name, self.sections[section - 1]['va'] + value)
             i += 1 + self.data[at + 17]  # the auxiliary records that follow
-        return names
+        return found
+
+    def symbol_names(self):
+        return set(self.symbols())
 
     def resources(self, type_id):
         """(name, language, bytes) of every resource of a numeric type."""

@@ -75,9 +75,9 @@ std::unique_ptr<mk::test::Child> StartRamtidyTestHold(const std::wstring& args) 
     return mk::test::Child::Start(mk::test::BinPath(L"ramtidy_testhold.exe"), args);
 }
 
-Dialog OpenDialog(const MascotSink& sink) {
+Dialog OpenDialog(const MascotSink& sink, const std::wstring& exe) {
     Dialog d;
-    d.child = StartRamtidy(L"MK" + std::to_wstring(sink.handle()) + L" /SETTING");
+    d.child = mk::test::Child::Start(exe, L"MK" + std::to_wstring(sink.handle()) + L" /SETTING");
     if (!d.child)
         return d;
     mk::test::WaitUntil([&] {

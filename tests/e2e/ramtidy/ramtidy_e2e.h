@@ -44,7 +44,8 @@ struct Dialog {
     std::unique_ptr<mk::test::Child> child;
     HWND form = nullptr, check = nullptr, button = nullptr;
 };
-Dialog OpenDialog(const MascotSink& sink);
+Dialog OpenDialog(const MascotSink& sink,
+                  const std::wstring& exe = mk::test::BinPath(L"ramtidy.exe"));
 
 // How far the free memory a report names may lie outside the test's own readings before and
 // after the run. Other programs on the machine move it, by close to a gigabyte within a second

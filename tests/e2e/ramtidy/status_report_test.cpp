@@ -137,8 +137,8 @@ TEST(RamtidyStatusReport, AHandleThatIsNoWindowGetsNothingAndNobodyElseDoes) {
     ASSERT_TRUE(host);
     ASSERT_TRUE(host->Expect("READY ")) << host->Describe();
     MascotSink sink;
-    HWND gone = CreateWindowExW(0, L"STATIC", L"gone", WS_OVERLAPPED, 0, 0, 0, 0, nullptr,
-                                nullptr, nullptr, nullptr);
+    HWND gone = CreateWindowExW(0, L"STATIC", L"gone", WS_OVERLAPPED, 0, 0, 0, 0, nullptr, nullptr,
+                                nullptr, nullptr);
     ASSERT_NE(gone, nullptr);
     const long long gone_handle = static_cast<long long>(reinterpret_cast<intptr_t>(gone));
     DestroyWindow(gone);
