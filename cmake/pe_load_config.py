@@ -4,9 +4,9 @@
   pe_load_config.py <image>
 
 The image defines the structure (mkplugin/Memory/LoadConfig.cpp) and must still carry its symbol
-table. GNU ld fills the directory from that symbol itself from binutils 2.41 on; 2.40 (Debian 12)
-does not know it and leaves the directory empty. Runs after the link, before the image is
-stripped: it fills an empty directory, and checks one that the linker filled.
+table. GNU ld 2.40 (Debian 12's) does not know that symbol and leaves the directory empty;
+newer GNU ld releases fill it from the symbol themselves. Runs after the link, before the image
+is stripped: it fills an empty directory, and checks one that the linker filled.
 """
 import os
 import struct
