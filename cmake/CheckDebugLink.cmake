@@ -1,7 +1,13 @@
-# Checks that mkhook.dll ships stripped and that its debug information is kept beside it:
-# DLL.debug exists and holds the DWARF sections, and the DLL carries no symbols or debug
-# sections of its own but a .gnu_debuglink naming DLL.debug with that file's CRC-32.
-#   cmake -DDLL=<path to mkhook.dll> -DOBJDUMP=<objdump for the target> -P CheckDebugLink.cmake
+# Checks that a shipped image (mkhook.dll, ramtidy.exe) is stripped and that its debug
+# information is kept beside it: IMAGE.debug exists and holds the DWARF sections, and the image
+# carries no symbols or debug sections of its own but a .gnu_debuglink naming IMAGE.debug with
+# that file's CRC-32.
+#   cmake -DIMAGE=<path to the image> -DOBJDUMP=<objdump for the target> -P CheckDebugLink.cmake
+# (-DDLL=<path> is the same as -DIMAGE.)
+if(NOT DEFINED IMAGE)
+    set(IMAGE ${DLL})
+endif()
+set(DLL ${IMAGE})
 set(debug ${DLL}.debug)
 get_filename_component(debug_name ${debug} NAME)
 foreach(f ${DLL} ${debug})

@@ -6,8 +6,8 @@
 
 The first build directory gets its package built (if it is not yet); the second is made afresh
 with the same configure options and builds the package alone (the two deliverables, INSTALL.txt,
-the zip and SHA256SUMS). mkhook.dll, its debug file (whose CRC the DLL's debug link carries),
-ramtidy.exe, the zip and SHA256SUMS must then be the same, byte for byte.
+the zip and SHA256SUMS). mkhook.dll and ramtidy.exe, their debug files (whose CRCs their debug
+links carry), the zip and SHA256SUMS must then be the same, byte for byte.
 """
 import argparse
 import glob
@@ -18,7 +18,8 @@ import subprocess
 import sys
 import time
 
-COMPARED = ['bin/mkhook.dll', 'bin/mkhook.dll.debug', 'bin/ramtidy.exe', 'package/SHA256SUMS']
+COMPARED = ['bin/mkhook.dll', 'bin/mkhook.dll.debug', 'bin/ramtidy.exe', 'bin/ramtidy.exe.debug',
+            'package/SHA256SUMS']
 
 
 def run(*command):

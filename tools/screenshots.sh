@@ -7,8 +7,10 @@
 # (the caption buttons' glyphs), imagemagick and x11-utils, which `./dev setup` installs. The
 # pictures go to <build dir>/screenshots unless given.
 #
-# The cleaning run is held at a known step (RAMTIDY_HOLD, see docs/plugin.md) while it is pictured,
-# so the picture does not depend on the machine's speed. Every wait has a bound; a failure says
+# The cleaning run is held at a known step while it is pictured, so the picture does not depend on
+# the machine's speed: it runs in the plug-in's test build, ramtidy_testhold.exe, the same sources
+# with the hold points compiled in (RAMTIDY_HOLD, see docs/plugin.md); the settings dialog is
+# pictured from the shipped ramtidy.exe. Every wait has a bound; a failure says
 # what did not happen and exits non-zero.
 set -euo pipefail
 fail() {
@@ -21,7 +23,10 @@ mkdir -p "$out"
 out=$(cd "$out" && pwd)
 rm -f "$out"/ramtidy-*.png # no picture of an earlier run may pass for one of this run
 exe=$build/bin/ramtidy.exe
-[ -f "$exe" ] || fail "$exe not built"
+held_exe=$build/bin/ramtidy_testhold.exe
+for f in "$exe" "$held_exe"; do
+    [ -f "$f" ] || fail "$f not built"
+done
 [ -n "${DISPLAY:-}" ] || fail "needs an X display (./dev screenshots gives one)"
 for tool in wineserver import xwininfo timeout; do
     command -v "$tool" >/dev/null || fail "$tool is missing (./dev setup installs it)"
@@ -80,10 +85,11 @@ set_dpi() {
     stop_wine
 }
 
-# The X window of ramtidy's one shown form, or nothing.
+# The X window of the plug-in's one shown form (either build), or nothing.
 shown_window() {
     local id
-    for id in $(timeout 10 xwininfo -root -children 2>/dev/null | awk '/"ramtidy.exe"/ {print $1}'); do
+    for id in $(timeout 10 xwininfo -root -children 2>/dev/null |
+        awk '/"ramtidy(_testhold)?\.exe"/ {print $1}'); do
         if timeout 10 xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable'; then
             echo "$id"
             return 0
@@ -128,7 +134,7 @@ snap_at() {
     # shows the bar and the label in the middle of the run. The report goes to no window
     # (handle 0).
     RAMTIDY_HOLD=$step RAMTIDY_HOLD_FILE=$win_marker timeout -k 10 300 \
-        env LC_ALL=ja_JP.UTF-8 "$mk_wine" "$exe" MK0 "/$percent" &
+        env LC_ALL=ja_JP.UTF-8 "$mk_wine" "$held_exe" MK0 "/$percent" &
     pid=$!
     wait_hold "$pid" "$step" 120
     id=$(wait_window "$pid" 60) || fail "the status window is not shown at step $step ($dpi DPI)"

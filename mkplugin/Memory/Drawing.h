@@ -17,4 +17,18 @@ double PixelsToTwips(int pixels, int dpi);
 // half to even, as a negative LOGFONT height asks for it.
 int PointsToPixels(double points, int dpi);
 
+// The DPIs the system gives a window: its scale factors run from 100 % to 500 %.
+constexpr int kMinDpi = 96;
+constexpr int kMaxDpi = 480;
+
+// The DPI a form lays out at after WM_DPICHANGED, which names the new DPI of both axes (low and
+// high word of wParam) and comes with the rectangle the system suggests. Any program can send
+// the message too: a DPI the system cannot give (the two axes apart, or outside kMinDpi to
+// kMaxDpi), or a message without a sound rectangle, leaves the window's own DPI standing.
+int DpiAfterChange(unsigned x_dpi, unsigned y_dpi, bool with_rectangle, int window_dpi);
+
+// A window rectangle the system could suggest: not empty, and within the coordinates that
+// window messages carry (signed 16 bits).
+bool IsSoundWindowRect(long left, long top, long right, long bottom);
+
 }  // namespace ramtidy

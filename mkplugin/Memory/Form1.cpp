@@ -48,9 +48,12 @@ private:
     std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
 };
 
-// Holds the run at the points RAMTIDY_HOLD names, when RAMTIDY_HOLD_FILE names a marker file:
-// at each point the run paints its window, writes the point's name into the file and serves
-// its windows until the file is deleted, for at most a minute.
+#ifdef RAMTIDY_TEST_HOLDS
+// The test build (ramtidy_testhold.exe) holds the run at the points RAMTIDY_HOLD names, when
+// RAMTIDY_HOLD_FILE names a marker file: at each point the run paints its window, writes the
+// point's name into the file and serves its windows until the file is deleted, for at most a
+// minute. The shipped program has none of it: no variable of its environment makes it touch a
+// file.
 class Hold {
 public:
     Hold() {
@@ -59,7 +62,9 @@ public:
         if (!points.empty() && !file_.empty())
             points_ = ParseHoldPoints(std::u16string(points.begin(), points.end()));
     }
-    const HoldPoints& points() const { return points_; }
+    bool BeforeClaims() const { return points_.before_claims; }
+    bool BeforeRelease() const { return points_.before_release; }
+    int32_t NextStepAfter(int32_t step) const { return points_.NextStepAfter(step); }
 
     void At(const std::wstring& name) {
         forms::DoEvents();
@@ -106,6 +111,16 @@ private:
     HoldPoints points_;
     std::wstring file_;
 };
+#else
+// The shipped program never holds; the compiler drops every hold point.
+class Hold {
+public:
+    bool BeforeClaims() const { return false; }
+    bool BeforeRelease() const { return false; }
+    int32_t NextStepAfter(int32_t) const { return kNoHoldStep; }
+    void At(const std::wstring&) {}
+};
+#endif
 
 void DrawSlice(int32_t from_percent, int32_t to_percent) {
     Slice s = SliceFor(Form1.Picture1.OuterWidthTwips(), from_percent, to_percent);
@@ -125,9 +140,9 @@ void RunMemoryClean(const std::u16string& switch_text, bool show_window) {
     int32_t free_before_kb = KilobytesOf(before.avail);
 
     StepPlan plan = PlanSteps(total_kb, PercentOfSwitch(switch_text));
-    if (hold.points().before_claims)
+    if (hold.BeforeClaims())
         hold.At(L"0");
-    int32_t next_hold = hold.points().NextStepAfter(0);
+    int32_t next_hold = hold.NextStepAfter(0);
     YieldClock yield_clock;
     int32_t drawn = 0;  // Q
     for (int32_t i = 1; i <= plan.count; ++i) {
@@ -152,12 +167,12 @@ void RunMemoryClean(const std::u16string& switch_text, bool show_window) {
         }
         if (i == next_hold) {
             hold.At(std::to_wstring(i));
-            next_hold = hold.points().NextStepAfter(i);
+            next_hold = hold.NextStepAfter(i);
         }
     }
 
     Form1.Label1.SetText(L"終了処理中");
-    if (hold.points().before_release)
+    if (hold.BeforeRelease())
         hold.At(L"release");
     // The same plan as above: a clamped run releases the 1024 steps it claimed.
     int32_t steps = PlanSteps(total_kb, PercentOfSwitch(switch_text)).count;

@@ -1,6 +1,7 @@
 #include "Forms.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "Drawing.h"
@@ -116,6 +117,28 @@ int WindowDpi(HWND hwnd) {
             return static_cast<int>(x);
     }
     return SystemDpi();
+}
+
+// The rectangle a WM_DPICHANGED points at, when its address lies in committed, readable memory
+// of this process and the rectangle is one the system could suggest.
+bool ReadSuggestedRect(LPARAM lp, RECT* out) {
+    const char* at = reinterpret_cast<const char*>(lp);
+    if (!at)
+        return false;
+    for (const char* byte : {at, at + sizeof(RECT) - 1}) {
+        MEMORY_BASIC_INFORMATION info;
+        if (VirtualQuery(byte, &info, sizeof info) != sizeof info || info.State != MEM_COMMIT ||
+            (info.Protect & (PAGE_GUARD | PAGE_NOACCESS)) ||
+            !(info.Protect & (PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
+                              PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY)))
+            return false;
+    }
+    RECT r;
+    memcpy(&r, at, sizeof r);
+    if (!ramtidy::IsSoundWindowRect(r.left, r.top, r.right, r.bottom))
+        return false;
+    *out = r;
+    return true;
 }
 
 HFONT CreateMessageFont(int dpi) {
@@ -324,11 +347,17 @@ LRESULT CALLBACK Form::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         }
         case WM_DPICHANGED: {
             // The form is on a monitor of another scale: take the place and size the system
-            // suggests, then lay out and draw again at the new DPI.
-            const RECT* r = reinterpret_cast<const RECT*>(lp);
-            SetWindowPos(hwnd, nullptr, r->left, r->top, r->right - r->left, r->bottom - r->top,
-                         SWP_NOZORDER | SWP_NOACTIVATE);
-            self->ApplyDpi(HIWORD(wp));
+            // suggests, then lay out and draw again at the new DPI. Any program can send or post
+            // this message, though, with no rectangle, one at an address that cannot be read, or
+            // a DPI the system never gives: only a sound rectangle is taken, and without it or a
+            // possible DPI the window's own DPI stands, so the layout stays sound.
+            RECT r;
+            bool with_rectangle = ReadSuggestedRect(lp, &r);
+            if (with_rectangle)
+                SetWindowPos(hwnd, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                             SWP_NOZORDER | SWP_NOACTIVATE);
+            self->ApplyDpi(
+                ramtidy::DpiAfterChange(LOWORD(wp), HIWORD(wp), with_rectangle, WindowDpi(hwnd)));
             return 0;
         }
         case WM_CLOSE:

@@ -134,8 +134,11 @@ void SendSstpScript(const std::u16string& script) {
     data.cbData = static_cast<DWORD>(g_RequestBuffer.size());  // no terminating zero
     data.lpData = g_RequestBuffer.data();
     HWND target = reinterpret_cast<HWND>(g_MascotWindow);
-    // 65535 on the command line would otherwise hand the request to every top-level window.
-    if (target == HWND_BROADCAST)
+    // The handle comes from outside and is only sent to when it names a window: 65535
+    // (HWND_BROADCAST) and -1, which the system takes as a broadcast too, would hand the request
+    // to every top-level window, and 0 or a closed window reach nobody anyway. The plug-in then
+    // ends as it does for a mascot that is gone.
+    if (!IsWindow(target))
         return;
     // A mascot host that has stopped serving its windows gets kSstpHungHostMs, then the
     // program ends as usual: a plug-in must not stay behind, invisible, for every menu command
@@ -159,20 +162,20 @@ bool ReadShowWndSetting() {
     HKEY key;
     if (RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return true;
-    DWORD type = 0, bytes = 0;
-    LONG status = RegQueryValueExW(key, kShowWndValue, nullptr, &type, nullptr, &bytes);
-    std::wstring text;
-    if (status == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ)) {
-        std::vector<wchar_t> buf(bytes / sizeof(wchar_t) + 1, L'\0');
-        bytes = static_cast<DWORD>(buf.size() * sizeof(wchar_t));
-        status = RegQueryValueExW(key, kShowWndValue, nullptr, &type,
-                                  reinterpret_cast<BYTE*>(buf.data()), &bytes);
-        text.assign(buf.data());  // up to the first zero
-    }
+    // One read, into a buffer whose size the call is told and whose byte count it gives back:
+    // the value may change between two reads, and nothing promises it a terminating zero or an
+    // even length. The two texts the program writes fit many times over.
+    BYTE data[256];
+    DWORD type = 0, bytes = sizeof data;
+    LONG status = RegQueryValueExW(key, kShowWndValue, nullptr, &type, data, &bytes);
     RegCloseKey(key);
-    if (status == ERROR_FILE_NOT_FOUND)
-        return true;
-    return ShowWndFlagOf(U16(text.c_str()));
+    // A value of another type, or a text longer than the buffer, is neither "True" nor "False".
+    std::u16string text;
+    if (status == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ))
+        text = RegistryText(data, bytes < sizeof data ? bytes : sizeof data);
+    else if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA)
+        return true;  // missing, which the default stands for, or unreadable
+    return ShowWndFlagOf(text);
 }
 
 void SaveShowWndSetting(bool show) {

@@ -54,6 +54,18 @@ std::u16string SstpRequest(const std::u16string& script, int64_t sender) {
            script + u"\r\nHWnd:" + hwnd + u"\r\nCharset: " MK_SSTP_CHARSET "\r\n";
 }
 
+std::u16string RegistryText(const uint8_t* bytes, size_t count) {
+    std::u16string text;
+    for (size_t i = 0; i + 1 < count; i += 2) {
+        // Little-endian, as Windows stores every UTF-16 value.
+        char16_t unit = static_cast<char16_t>(bytes[i] | bytes[i + 1] << 8);
+        if (unit == 0)
+            break;
+        text += unit;
+    }
+    return text;
+}
+
 bool ShowWndFlagOf(const std::u16string& stored) {
     if (stored == u"True")
         return true;

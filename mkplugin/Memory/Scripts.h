@@ -1,6 +1,7 @@
 // What the plug-in has the mascot say, and the SSTP request that carries it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -28,6 +29,11 @@ std::u16string CleanReportScript(int32_t total_kb, int32_t free_before_kb, int32
 // The SSTP/1.5 request: five lines, each ended by CR LF, nothing after the last.
 // `sender` is the status window's handle as a signed value of the handle's width.
 std::u16string SstpRequest(const std::u16string& script, int64_t sender);
+
+// The text of a string value from the bytes the registry handed over: whole UTF-16 units up to
+// the first zero unit or the end. The registry promises neither a terminating zero nor an even
+// byte count; an odd last byte belongs to no character.
+std::u16string RegistryText(const uint8_t* bytes, size_t count);
 
 // The saved "ShowWnd" text as a flag. Only "True" and "False" are written by the plug-in;
 // any other text throws RuntimeError(TypeMismatch).

@@ -7,9 +7,11 @@
 
 #include <cstdint>
 
+#include "StackGuard.h"
+
 extern "C" {
 
-// Read by every guarded function; written once, below, before any of them runs.
+// Read by every guarded function; written once, by SeedStackGuard, before any of them runs.
 uintptr_t __stack_chk_guard = 0;
 
 [[noreturn]] void __stack_chk_fail(void) {
@@ -27,11 +29,12 @@ uintptr_t __stack_chk_guard = 0;
 
 }  // extern "C"
 
-namespace {
+namespace ramtidy {
 
-// Before the program's own constructors (priority 101 comes before the default), when no
-// guarded function is on the stack yet; itself unguarded, since it changes the canary.
-__attribute__((constructor(101), no_stack_protector)) void SeedStackGuard() {
+// Itself unguarded, since it changes the canary. The system's random source is looked up after
+// the DLL search was restricted: on Windows, advapi32's SystemFunction036 is forwarded to
+// cryptbase.dll, which the loader then loads by name.
+__attribute__((no_stack_protector)) void SeedStackGuard() {
     using RandomFn = BOOLEAN(WINAPI*)(PVOID, ULONG);
     HMODULE advapi = GetModuleHandleW(L"advapi32.dll");
     auto random = advapi ? reinterpret_cast<RandomFn>(reinterpret_cast<void (*)()>(
@@ -51,4 +54,4 @@ __attribute__((constructor(101), no_stack_protector)) void SeedStackGuard() {
     __stack_chk_guard = value ? value : 0x2F8A4B61u;
 }
 
-}  // namespace
+}  // namespace ramtidy

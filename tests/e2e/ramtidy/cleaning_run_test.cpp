@@ -231,5 +231,55 @@ TEST(RamtidyCleaningRun, RunBeyondTheTableClaims1024MBAndReports) {
     CheckCleanReport(got[0], before, ReadMemory(), 1025);
 }
 
+std::string FileBytes(const std::wstring& path) {
+    std::string bytes;
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+    if (f == INVALID_HANDLE_VALUE)
+        return bytes;
+    char buf[65536];
+    DWORD n = 0;
+    while (ReadFile(f, buf, sizeof buf, &n, nullptr) && n > 0)
+        bytes.append(buf, n);
+    CloseHandle(f);
+    return bytes;
+}
+
+// The hold points are the test build's alone: the shipped program reads no variable of its
+// environment that would have it write, replace or delete a file.
+TEST(RamtidyCleaningRun, TheShippedProgramHasNoHoldPoints) {
+    SettingGuard guard;
+    SettingGuard::Set(L"False");
+    MascotSink sink;
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring marker =
+        std::wstring(temp) + L"ramtidy-nohold-" + std::to_wstring(GetCurrentProcessId());
+    DeleteFileW(marker.c_str());
+    SetEnvironmentVariableW(L"RAMTIDY_HOLD", L"0,1,release");
+    SetEnvironmentVariableW(L"RAMTIDY_HOLD_FILE", marker.c_str());
+    auto child = StartRamtidy(L"MK" + std::to_wstring(sink.handle()) + L" /0");
+    SetEnvironmentVariableW(L"RAMTIDY_HOLD", nullptr);
+    SetEnvironmentVariableW(L"RAMTIDY_HOLD_FILE", nullptr);
+    ASSERT_TRUE(child);
+    auto exists = [](const std::wstring& path) {
+        return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    };
+    mk::test::WaitUntil([&] {
+        return exists(marker) || exists(marker + L".tmp") || child->Wait(0) != STILL_ACTIVE;
+    });
+    EXPECT_FALSE(exists(marker)) << "the shipped program held its run";
+    EXPECT_FALSE(exists(marker + L".tmp")) << "the shipped program wrote a marker";
+    DeleteFileW(marker.c_str());
+    DeleteFileW((marker + L".tmp").c_str());
+    EXPECT_EQ(child->Wait(), 0u);
+    EXPECT_EQ(sink.Requests().size(), 1u);
+
+    // Not even the variable's name is in the shipped file; the test build has it.
+    const std::string name("R\0A\0M\0T\0I\0D\0Y\0_\0H\0O\0L\0D\0", 24);
+    EXPECT_EQ(FileBytes(mk::test::BinPath(L"ramtidy.exe")).find(name), std::string::npos);
+    EXPECT_NE(FileBytes(mk::test::BinPath(L"ramtidy_testhold.exe")).find(name), std::string::npos);
+}
+
 }  // namespace
 }  // namespace ramtidy_e2e

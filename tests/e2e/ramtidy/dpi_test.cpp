@@ -216,18 +216,26 @@ void ExpectButtonFont(HWND button, int dpi) {
 // Sends WM_DPICHANGED as the system does when a window has moved to a monitor of `dpi`, with
 // the suggested rectangle in the receiver's memory: Wine hands this message's lParam to another
 // process unchanged.
-bool SendDpiChanged(HANDLE process, HWND hwnd, int dpi, const RECT& suggested) {
+bool SendDpiChangedWith(HANDLE process, HWND hwnd, WPARAM wp, const RECT& suggested) {
     void* remote = VirtualAllocEx(process, nullptr, sizeof suggested, MEM_COMMIT | MEM_RESERVE,
                                   PAGE_READWRITE);
     if (!remote)
         return false;
     DWORD_PTR result = 0;
     bool sent = WriteProcessMemory(process, remote, &suggested, sizeof suggested, nullptr) &&
-                SendMessageTimeoutW(hwnd, WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
-                                    reinterpret_cast<LPARAM>(remote), SMTO_NORMAL,
-                                    mk::test::RigLimit(), &result);
+                SendMessageTimeoutW(hwnd, WM_DPICHANGED, wp, reinterpret_cast<LPARAM>(remote),
+                                    SMTO_NORMAL, mk::test::RigLimit(), &result);
     VirtualFreeEx(process, remote, 0, MEM_RELEASE);
     return sent;
+}
+bool SendDpiChanged(HANDLE process, HWND hwnd, int dpi, const RECT& suggested) {
+    return SendDpiChangedWith(process, hwnd, MAKEWPARAM(dpi, dpi), suggested);
+}
+// WM_DPICHANGED with an lParam of the sender's choice, as any program can send it.
+bool SendDpiChangedRaw(HWND hwnd, WPARAM wp, LPARAM lp) {
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutW(hwnd, WM_DPICHANGED, wp, lp, SMTO_NORMAL, mk::test::RigLimit(),
+                               &result) != 0;
 }
 
 // Where the system would put the window on the other monitor: a little further on, its size
@@ -396,6 +404,78 @@ TEST(RamtidyDpi, DialogMovedToAnotherScaleTakesTheSuggestedSizeAndNewFont) {
     EXPECT_TRUE(Same("Check1", ChildRect(d.check), there->check));
     EXPECT_TRUE(Same("Command1", ChildRect(d.button), there->button));
     ExpectButtonFont(d.button, other);
+    CloseDialog(d);
+}
+
+// WM_DPICHANGED as another program may send or post it: without a rectangle, with one at an
+// address that cannot be read or one the system never suggests, with a DPI of 0, above the
+// system's or different for the two axes. The window keeps its own DPI and its layout, takes a
+// sound rectangle, and the run goes on to its report.
+TEST(RamtidyDpi, ChangesWithoutARectangleOrWithAnImpossibleDpiKeepTheWindowsOwn) {
+    ASSERT_TRUE(g_dpi_aware);
+    const int dpi = PrefixDpi();
+    const int other = dpi == 96 ? 144 : 96;
+    const Layout* here = LayoutAt(dpi);
+    if (!here)
+        GTEST_SKIP() << "no layout written down for " << dpi << " DPI";
+    SettingGuard guard;
+    SettingGuard::Remove();
+    MascotSink sink;
+    HeldRun run(sink, Run200(), L"0,100");
+    ASSERT_TRUE(run.child());
+    ASSERT_TRUE(run.WaitFor("0"));
+    StatusWindow w = FindStatusWindow(run.child()->pid());
+    ASSERT_TRUE(w.form && w.picture && w.label);
+    HANDLE process = run.child()->process();
+
+    RECT place = {};
+    GetWindowRect(w.form, &place);
+    ASSERT_TRUE(SendDpiChangedRaw(w.form, MAKEWPARAM(other, other), 0));
+    ASSERT_TRUE(SendDpiChangedRaw(w.form, MAKEWPARAM(other, other), 1));
+    ASSERT_TRUE(SendDpiChangedWith(process, w.form, MAKEWPARAM(other, other),
+                                   RECT{place.right, place.bottom, place.left, place.top}));
+    ExpectAt(w.form, place);
+    ExpectStatusLayout(w, *here);
+    for (WPARAM wp : {MAKEWPARAM(0, 0), MAKEWPARAM(other, dpi), MAKEWPARAM(4800, 4800)}) {
+        RECT suggested = Suggested(w.form, dpi, dpi);
+        ASSERT_TRUE(SendDpiChangedWith(process, w.form, wp, suggested));
+        ExpectAt(w.form, suggested);
+        ExpectStatusLayout(w, *here);
+    }
+    ExpectLabelFont(w.label, dpi);
+    run.Go();
+
+    // Posted, as well: the run handles them while it claims, before the close box's message
+    // posted after them hides the window.
+    ASSERT_TRUE(PostMessageW(w.form, WM_DPICHANGED, MAKEWPARAM(other, other), 0));
+    ASSERT_TRUE(PostMessageW(w.form, WM_DPICHANGED, 0, 0));
+    ASSERT_TRUE(PostMessageW(w.form, WM_CLOSE, 0, 0));
+    ASSERT_TRUE(run.WaitFor("100"));
+    EXPECT_TRUE(mk::test::WaitUntil([&] { return !IsWindowVisible(w.form); }));
+    ExpectStatusLayout(w, *here);
+    run.Go();
+    EXPECT_EQ(run.child()->Wait(mk::test::RigLimit(120000)), 0u);
+    EXPECT_EQ(sink.Requests().size(), 1u);
+}
+
+TEST(RamtidyDpi, DialogKeepsItsOwnDpiForAChangeWithoutARectangle) {
+    ASSERT_TRUE(g_dpi_aware);
+    const int dpi = PrefixDpi();
+    const int other = dpi == 96 ? 144 : 96;
+    const Layout* here = LayoutAt(dpi);
+    if (!here)
+        GTEST_SKIP() << "no layout written down for " << dpi << " DPI";
+    MascotSink sink;
+    Dialog d = OpenDialog(sink);
+    ASSERT_TRUE(d.form && d.check && d.button);
+    ASSERT_TRUE(SendDpiChangedRaw(d.form, MAKEWPARAM(other, other), 0));
+    ASSERT_TRUE(SendDpiChangedWith(d.child->process(), d.form, 0, Suggested(d.form, dpi, dpi)));
+    EXPECT_TRUE(Same("the dialog's client area", ClientSize(d.form), here->dialog_client));
+    EXPECT_TRUE(Same("Check1", ChildRect(d.check), here->check));
+    EXPECT_TRUE(Same("Command1", ChildRect(d.button), here->button));
+    ExpectButtonFont(d.button, dpi);
+    // A post is handled before the close posted after it.
+    ASSERT_TRUE(PostMessageW(d.form, WM_DPICHANGED, 0, 0));
     CloseDialog(d);
 }
 

@@ -49,6 +49,16 @@ void SettingGuard::Set(const std::wstring& text) {
     RegCloseKey(key);
 }
 
+void SettingGuard::SetRaw(const std::string& bytes, DWORD type) {
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS)
+        return;
+    RegSetValueExW(key, L"ShowWnd", 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+                   static_cast<DWORD>(bytes.size()));
+    RegCloseKey(key);
+}
+
 void SettingGuard::Remove() {
     HKEY key;
     if (RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
@@ -61,9 +71,13 @@ std::unique_ptr<mk::test::Child> StartRamtidy(const std::wstring& args) {
     return mk::test::Child::Start(mk::test::BinPath(L"ramtidy.exe"), args);
 }
 
-Dialog OpenDialog(const MascotSink& sink) {
+std::unique_ptr<mk::test::Child> StartRamtidyTestHold(const std::wstring& args) {
+    return mk::test::Child::Start(mk::test::BinPath(L"ramtidy_testhold.exe"), args);
+}
+
+Dialog OpenDialog(const MascotSink& sink, const std::wstring& exe) {
     Dialog d;
-    d.child = StartRamtidy(L"MK" + std::to_wstring(sink.handle()) + L" /SETTING");
+    d.child = mk::test::Child::Start(exe, L"MK" + std::to_wstring(sink.handle()) + L" /SETTING");
     if (!d.child)
         return d;
     mk::test::WaitUntil([&] {
@@ -116,7 +130,7 @@ HeldRun::HeldRun(const MascotSink& sink, const std::wstring& sw, const std::wstr
     DeleteFileW(marker_.c_str());
     SetEnvironmentVariableW(L"RAMTIDY_HOLD", points.c_str());
     SetEnvironmentVariableW(L"RAMTIDY_HOLD_FILE", marker_.c_str());
-    child_ = StartRamtidy(L"MK" + std::to_wstring(sink.handle()) + L" " + sw);
+    child_ = StartRamtidyTestHold(L"MK" + std::to_wstring(sink.handle()) + L" " + sw);
     SetEnvironmentVariableW(L"RAMTIDY_HOLD", nullptr);
     SetEnvironmentVariableW(L"RAMTIDY_HOLD_FILE", nullptr);
 }

@@ -26,13 +26,17 @@ public:
     ~SettingGuard();
     static std::optional<std::wstring> Get();
     static void Set(const std::wstring& text);
+    // The value's bytes as given: an odd count, no terminating zero, another type.
+    static void SetRaw(const std::string& bytes, DWORD type = REG_SZ);
     static void Remove();
 
 private:
     std::optional<std::wstring> saved_;
 };
 
+// The plug-in as it ships, and its test build with the cleaning run's hold points.
 std::unique_ptr<mk::test::Child> StartRamtidy(const std::wstring& args);
+std::unique_ptr<mk::test::Child> StartRamtidyTestHold(const std::wstring& args);
 
 // The settings dialog of a "/SETTING" started towards `sink`, with its two controls; null
 // handles for what was not found.
@@ -40,7 +44,8 @@ struct Dialog {
     std::unique_ptr<mk::test::Child> child;
     HWND form = nullptr, check = nullptr, button = nullptr;
 };
-Dialog OpenDialog(const MascotSink& sink);
+Dialog OpenDialog(const MascotSink& sink,
+                  const std::wstring& exe = mk::test::BinPath(L"ramtidy.exe"));
 
 // How far the free memory a report names may lie outside the test's own readings before and
 // after the run. Other programs on the machine move it, by close to a gigabyte within a second
@@ -63,8 +68,9 @@ std::string ExpectedRequest(const std::string& script_utf8, long long sender);
 double ExactSteps(const std::wstring& sw);
 double StepsPerPercent();
 
-// A run started with hold points (RAMTIDY_HOLD, RAMTIDY_HOLD_FILE): at each point the plug-in
-// writes the point's name into the marker file and waits until the file is deleted.
+// A run of the test build started with hold points (RAMTIDY_HOLD, RAMTIDY_HOLD_FILE): at each
+// point the plug-in writes the point's name into the marker file and waits until the file is
+// deleted.
 class HeldRun {
 public:
     HeldRun(const MascotSink& sink, const std::wstring& sw, const std::wstring& points);

@@ -98,6 +98,31 @@ TEST(RamtidySettingsDialog, CommandButtonSavesTheCheckMark) {
     EXPECT_TRUE(sink.Requests().empty());  // the dialog never talks to the mascot
 }
 
+// The registry gives a string value's bytes as stored: without a terminating zero, with an odd
+// count, with a zero inside. The plug-in reads whole characters within the count, up to the
+// first zero.
+TEST(RamtidySettingsDialog, StoredValuesAreReadWithinTheirLength) {
+    SettingGuard guard;
+    MascotSink sink;
+    const struct {
+        const char* what;
+        std::string bytes;
+        int expected_check;
+    } cases[] = {
+        {"True and an odd byte", std::string("T\0r\0u\0e\0X", 9), BST_CHECKED},
+        {"False without a zero", std::string("F\0a\0l\0s\0e\0", 10), BST_UNCHECKED},
+        {"True, a zero, more", std::string("T\0r\0u\0e\0\0\0F\0a\0", 14), BST_CHECKED},
+    };
+    for (const auto& c : cases) {
+        SettingGuard::SetRaw(c.bytes);
+        Dialog d = OpenDialog(sink);
+        ASSERT_TRUE(d.form && d.check) << c.what;
+        EXPECT_EQ(SendMessageW(d.check, BM_GETCHECK, 0, 0), c.expected_check) << c.what;
+        PostMessageW(d.form, WM_CLOSE, 0, 0);
+        EXPECT_EQ(d.child->Wait(), 0u) << c.what;
+    }
+}
+
 TEST(RamtidySettingsDialog, ClosingSavesNothing) {
     SettingGuard guard;
     MascotSink sink;

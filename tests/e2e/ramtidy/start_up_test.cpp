@@ -1,8 +1,11 @@
 // Start-up: silent ends without a usable command line, error stops, and the program file's
 // resources.
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <tlhelp32.h>
 
 #include <cwchar>
+#include <cwctype>
 #include <map>
 #include <optional>
 #include <string>
@@ -32,12 +35,16 @@ struct ErrorCase {
     std::optional<std::wstring> stored;
     unsigned code;
     const char* says;
+    std::optional<std::string> stored_bytes = std::nullopt;  // the value's bytes as given
+    DWORD stored_type = REG_SZ;
 };
 
 void ExpectErrorStop(const ErrorCase& c, MascotSink& sink) {
     SettingGuard guard;
     if (c.stored)
         SettingGuard::Set(*c.stored);
+    if (c.stored_bytes)
+        SettingGuard::SetRaw(*c.stored_bytes, c.stored_type);
     auto child = StartRamtidy(c.args);
     ASSERT_TRUE(child);
     std::optional<std::wstring> box = TakeErrorBox(child->pid());
@@ -60,9 +67,123 @@ TEST(RamtidyStartUp, ErrorStopsShowTheirBoxAndSendNothing) {
          "Overflow"},
         {L"MK" + h + L" /MEMSTATUS", L"Maybe", 13, "ShowWnd"},
         {L"MK" + h + L" /" + std::wstring(400, L'9'), L"False", 6, "Overflow"},
+        // Neither "True" nor "False": an odd count cut into the last character, a text longer
+        // than any the plug-in writes, a value of another type.
+        {L"MK" + h + L" /MEMSTATUS", std::nullopt, 13, "ShowWnd", std::string("T\0r\0u\0e", 7)},
+        {L"MK" + h + L" /MEMSTATUS", std::wstring(300, L'T'), 13, "ShowWnd"},
+        {L"MK" + h + L" /MEMSTATUS", std::nullopt, 13, "ShowWnd", std::string("\1\0\0\0", 4),
+         REG_DWORD},
     };
     for (const ErrorCase& c : cases)
         ExpectErrorStop(c, sink);
+}
+
+// A folder of its own beside the test's files, removed with whatever is in it.
+class ScratchFolder {
+public:
+    explicit ScratchFolder(const std::wstring& name) {
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        path_ = std::wstring(temp) + name + L"-" + std::to_wstring(GetCurrentProcessId());
+        Clear();
+        CreateDirectoryW(path_.c_str(), nullptr);
+    }
+    ~ScratchFolder() { Clear(); }
+    const std::wstring& path() const { return path_; }
+    std::wstring operator/(const std::wstring& file) const { return path_ + L"\\" + file; }
+    std::vector<std::wstring> Files() const {
+        std::vector<std::wstring> names;
+        WIN32_FIND_DATAW found;
+        HANDLE h = FindFirstFileW((path_ + L"\\*").c_str(), &found);
+        for (BOOL more = h != INVALID_HANDLE_VALUE; more; more = FindNextFileW(h, &found))
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                names.push_back(found.cFileName);
+        if (h != INVALID_HANDLE_VALUE)
+            FindClose(h);
+        return names;
+    }
+
+private:
+    void Clear() {
+        for (const std::wstring& name : Files())
+            DeleteFileW((*this / name).c_str());
+        RemoveDirectoryW(path_.c_str());
+    }
+    std::wstring path_;
+};
+
+std::wstring Lower(std::wstring s) {
+    for (wchar_t& c : s)
+        c = static_cast<wchar_t>(towlower(c));
+    return s;
+}
+
+// The full paths of the modules loaded in a process.
+std::vector<std::wstring> ModulePaths(DWORD pid) {
+    std::vector<std::wstring> paths;
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid);
+    if (snap == INVALID_HANDLE_VALUE)
+        return paths;
+    MODULEENTRY32W m = {};
+    m.dwSize = sizeof m;
+    for (BOOL ok = Module32FirstW(snap, &m); ok; ok = Module32NextW(snap, &m))
+        paths.push_back(m.szExePath);
+    CloseHandle(snap);
+    return paths;
+}
+
+// Wine's own setting for one program (its file name): take the DLL of a name from a file where
+// one is found, before its own. Windows has nothing like it; it always takes the file.
+class PreferDllFiles {
+public:
+    PreferDllFiles(const wchar_t* program, const wchar_t* dll)
+        : key_(std::wstring(L"Software\\Wine\\AppDefaults\\") + program) {
+        HKEY k;
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, (key_ + L"\\DllOverrides").c_str(), 0, nullptr, 0,
+                            KEY_SET_VALUE, nullptr, &k, nullptr) != ERROR_SUCCESS)
+            return;
+        const wchar_t order[] = L"native,builtin";
+        RegSetValueExW(k, dll, 0, REG_SZ, reinterpret_cast<const BYTE*>(order), sizeof order);
+        RegCloseKey(k);
+    }
+    ~PreferDllFiles() { RegDeleteTreeW(HKEY_CURRENT_USER, key_.c_str()); }
+
+private:
+    std::wstring key_;
+};
+
+// The system loads DLLs by name for the plug-in's windows: the theme library among them, which
+// user32 and Common Controls 6 load once the program runs. A DLL of that name planted in the
+// plug-in's folder, where the controller keeps the files it installs, must not be loaded: the
+// plug-in restricts its DLL search to the system directory before anything can load one.
+// Wine maps its own code for a DLL it has, under the path where it found the file; told to
+// prefer files, it runs the planted one, as Windows does.
+TEST(RamtidyStartUp, ADllPlantedInItsFolderIsNotLoaded) {
+    ScratchFolder folder(L"ramtidy-planted");
+    ASSERT_TRUE(CopyFileW(mk::test::BinPath(L"ramtidy.exe").c_str(),
+                          (folder / L"ramtidy.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(mk::test::BinPath(L"ramtidy_planted.dll").c_str(),
+                          (folder / L"uxtheme.dll").c_str(), FALSE));
+    PreferDllFiles prefer(L"ramtidy.exe", L"uxtheme");
+    MascotSink sink;
+    Dialog d = OpenDialog(sink, folder / L"ramtidy.exe");
+    ASSERT_TRUE(d.form && d.check && d.button);
+
+    const std::wstring prefix = Lower(folder.path() + L"\\");
+    bool theme = false;
+    for (const std::wstring& path : ModulePaths(d.child->pid())) {
+        std::wstring p = Lower(path);
+        if (p.size() >= 12 && p.compare(p.size() - 12, 12, L"\\uxtheme.dll") == 0)
+            theme = true;
+        if (p.rfind(prefix, 0) == 0) {
+            EXPECT_EQ(p, prefix + L"ramtidy.exe") << "loaded from the plug-in's folder";
+        }
+    }
+    EXPECT_TRUE(theme) << "the theme library was not loaded at all: the test shows nothing";
+    PostMessageW(d.form, WM_CLOSE, 0, 0);
+    EXPECT_EQ(d.child->Wait(), 0u);
+    for (const std::wstring& name : folder.Files())
+        EXPECT_NE(Lower(name), L"uxtheme.dll.ran") << "the planted DLL ran in the plug-in";
 }
 
 // One block of a version resource: a key, a value and child blocks, each on a 4-byte boundary.

@@ -129,6 +129,33 @@ TEST(RamtidyStatusReport, ThroughTheHostStandIn) {
     EXPECT_EQ(ssp->CloseAndWait(), 0u);
 }
 
+// 65535 is HWND_BROADCAST, and -1 is taken as a broadcast too: a request sent there would reach
+// every top-level window, the sink's and the host's among them. Neither, nor 0 or a window that
+// is gone, is a window: the plug-in sends nothing and ends as for a mascot that has gone.
+TEST(RamtidyStatusReport, AHandleThatIsNoWindowGetsNothingAndNobodyElseDoes) {
+    auto host = mk::test::Child::Start(mk::test::BinPath(L"mkhost.exe"), L"--kind ssp");
+    ASSERT_TRUE(host);
+    ASSERT_TRUE(host->Expect("READY ")) << host->Describe();
+    MascotSink sink;
+    HWND gone = CreateWindowExW(0, L"STATIC", L"gone", WS_OVERLAPPED, 0, 0, 0, 0, nullptr, nullptr,
+                                nullptr, nullptr);
+    ASSERT_NE(gone, nullptr);
+    const long long gone_handle = static_cast<long long>(reinterpret_cast<intptr_t>(gone));
+    DestroyWindow(gone);
+    for (const std::wstring& handle : {std::wstring(L"-1"), std::wstring(L"65535"),
+                                       std::wstring(L"0"), std::to_wstring(gone_handle)}) {
+        auto child = StartRamtidy(L"MK" + handle + L" /MEMSTATUS");
+        ASSERT_TRUE(child);
+        EXPECT_EQ(child->Wait(), 0u) << Narrow(handle);
+    }
+    EXPECT_TRUE(sink.Requests().empty());
+    host->Send("echo done");
+    for (const std::string& line : host->Collect("ECHO done"))
+        EXPECT_NE(line.rfind("COPYDATA ", 0), 0u) << line;
+    host->Send("quit");
+    EXPECT_EQ(host->CloseAndWait(), 0u);
+}
+
 TEST(RamtidyStatusReport, AMascotHostThatHangsKeepsThePluginAtMostTenSeconds) {
     auto host = mk::test::Child::Start(mk::test::BinPath(L"mkhost.exe"), L"--kind ssp");
     std::string ready;

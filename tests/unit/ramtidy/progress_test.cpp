@@ -145,5 +145,28 @@ TEST(PointsToPixels, LabelFontAtEachScale) {
     EXPECT_EQ(PointsToPixels(14.25, 192), 38);
 }
 
+// WM_DPICHANGED can come from any program: a DPI the system cannot give, or no sound rectangle,
+// leaves the window's own DPI.
+TEST(DpiAfterChange, OnlyWhatTheSystemCouldSend) {
+    EXPECT_EQ(DpiAfterChange(144, 144, true, 96), 144);
+    EXPECT_EQ(DpiAfterChange(96, 96, true, 144), 96);
+    EXPECT_EQ(DpiAfterChange(480, 480, true, 96), 480);
+    EXPECT_EQ(DpiAfterChange(144, 144, false, 96), 96);  // no rectangle
+    EXPECT_EQ(DpiAfterChange(0, 0, true, 120), 120);
+    EXPECT_EQ(DpiAfterChange(144, 96, true, 120), 120);  // the axes apart
+    EXPECT_EQ(DpiAfterChange(95, 95, true, 120), 120);
+    EXPECT_EQ(DpiAfterChange(481, 481, true, 120), 120);
+    EXPECT_EQ(DpiAfterChange(65535, 65535, true, 120), 120);
+}
+
+TEST(DpiAfterChange, SoundRectangles) {
+    EXPECT_TRUE(IsSoundWindowRect(10, 20, 330, 80));
+    EXPECT_TRUE(IsSoundWindowRect(-1920, -40, -1500, 10));  // a monitor left of the primary
+    EXPECT_FALSE(IsSoundWindowRect(10, 20, 10, 80));        // empty
+    EXPECT_FALSE(IsSoundWindowRect(330, 20, 10, 80));       // upside down
+    EXPECT_FALSE(IsSoundWindowRect(0, 0, 40000, 30));
+    EXPECT_FALSE(IsSoundWindowRect(-40000, 0, 30, 30));
+}
+
 }  // namespace
 }  // namespace ramtidy

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "RuntimeError.h"
 #include "Scripts.h"
@@ -99,6 +100,27 @@ TEST(ShowWndSetting, OnlyTrueAndFalse) {
             EXPECT_EQ(e.code(), ErrorCode::TypeMismatch);
         }
     }
+}
+
+// The registry hands over a count of bytes, with or without a terminating zero, even an odd one.
+TEST(ShowWndSetting, RegistryTextStaysWithinTheCount) {
+    auto text = [](const std::string& bytes, size_t count) {
+        return RegistryText(reinterpret_cast<const uint8_t*>(bytes.data()), count);
+    };
+    const std::string true_z("T\0r\0u\0e\0\0\0", 10);
+    EXPECT_EQ(text(true_z, 10), u"True");
+    EXPECT_EQ(text(true_z, 8), u"True");  // no terminating zero
+    EXPECT_EQ(text(true_z, 7), u"Tru");   // the odd last byte is no character
+    EXPECT_EQ(text(true_z, 9), u"True");
+    EXPECT_EQ(text(true_z, 1), u"");
+    EXPECT_EQ(text(true_z, 0), u"");
+    // Up to the first zero unit; what follows it is not part of the text.
+    EXPECT_EQ(text(std::string("F\0\0\0x\0", 6), 6), u"F");
+    // Little-endian units: a character above the first byte's range stays whole.
+    EXPECT_EQ(text(std::string("\xB9\x8A", 2), 2), u"\u8AB9");
+    // Nothing past the count is read: the buffer here ends exactly at it.
+    std::vector<uint8_t> exact = {'F', 0, 'a', 0, 'l', 0, 's', 0, 'e', 0, 'X'};
+    EXPECT_EQ(RegistryText(exact.data(), exact.size()), u"False");
 }
 
 }  // namespace
