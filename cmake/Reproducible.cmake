@@ -53,3 +53,24 @@ endforeach()
 
 # GCC applies the last matching map first: the build directory may lie inside the source tree.
 add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}=. -ffile-prefix-map=${CMAKE_BINARY_DIR}=.)
+
+# mk_ship_stripped(<target> <file name>): the image ships stripped and names, with its CRC, the file that
+# keeps its debug information beside the build (<image>.debug, never packaged) in a
+# .gnu_debuglink section, where gdb finds it: a crash inside a mascot host or the plug-in can
+# then be read. objcopy writes the PE time stamp anew, the build's own, so that the stripped
+# image and the debug file are the same in every build. The test <target>.debuglink checks both
+# (with the host's objdump, gzip and od).
+function(mk_ship_stripped target file_name)
+    add_custom_command(TARGET ${target} POST_BUILD
+        COMMAND ${MK_WITH_PE_TIME_STAMP} ${CMAKE_OBJCOPY} --only-keep-debug
+            $<TARGET_FILE:${target}> $<TARGET_FILE:${target}>.debug
+        COMMAND ${MK_WITH_PE_TIME_STAMP} ${CMAKE_OBJCOPY} --strip-all
+            --add-gnu-debuglink=$<TARGET_FILE:${target}>.debug $<TARGET_FILE:${target}>
+        BYPRODUCTS ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/${file_name}.debug
+        VERBATIM)
+    if(MK_BUILD_TESTS AND CMAKE_HOST_UNIX)
+        add_test(NAME ${target}.debuglink
+            COMMAND ${CMAKE_COMMAND} -DIMAGE=$<TARGET_FILE:${target}> -DOBJDUMP=${CMAKE_OBJDUMP}
+                -P ${CMAKE_SOURCE_DIR}/cmake/CheckDebugLink.cmake)
+    endif()
+endfunction()
