@@ -81,8 +81,7 @@ if(CMAKE_CROSSCOMPILING)
     mk_wine_test_limit(wine.cleanup 120)
 
     # The lanes of a ctest run without ./dev (which writes the spec before each run, with
-    # MK_LANES or its own choice for the path): MK_LANES, else as many as the host has
-    # processors.
+    # MK_LANES or its own choice for the path): MK_LANES, else two per processor.
     execute_process(COMMAND ${CMAKE_SOURCE_DIR}/cmake/wine-fixture lanes
         OUTPUT_VARIABLE lanes OUTPUT_STRIP_TRAILING_WHITESPACE
         ERROR_VARIABLE lanes_error ERROR_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE lanes_rc)
