@@ -35,7 +35,8 @@ wait_until() {
     done
 }
 
-home=$(mktemp -d "$build/.lanes-test.XXXXXX")
+# Beside the build's prefixes, on the same file system (in the guest, its own disk).
+home=$(mktemp -d "$build/wine/rig-lanes.XXXXXX")
 export MK_WINE_HOME=$home MK_WINE_LANES_SPEC=$home/lanes.json
 hold_pid=""
 finish() {
