@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # The lanes keep what they promise. In a scratch home beside the build's own, made from the
 # build's two prefixes (wine.setup made them), two lanes are set up as CTest's fixture sets them
-# up: each has an X server of its own and a wineserver of its own per prefix, none shared; the
-# names a program makes in one lane (those the tests make desktop-wide) are found there and
-# nowhere else, not even in the lane's other prefix; cleanup leaves nothing of them running.
-# Then a lane set up by a process that ends without cleaning up (a ctest interrupted) ends with
-# it.
+# up, by a process that then ends without cleaning up, as a ctest that is interrupted: each lane
+# has an X server of its own and a wineserver of its own per prefix, none shared; the names a
+# program makes in one lane (those the tests make desktop-wide) are found there and nowhere
+# else, not even in the lane's other prefix; and once that process has ended, nothing of the
+# lanes is left running.
 #   lanes_test.sh <repository> <build directory> <win32|win64>
 set -uo pipefail
 repo=$(cd "${1:?usage: lanes_test.sh <repository> <build> <arch>}" && pwd)
@@ -38,9 +38,10 @@ wait_until() {
 # Beside the build's prefixes, on the same file system (in the guest, its own disk).
 home=$(mktemp -d "$build/wine/rig-lanes.XXXXXX")
 export MK_WINE_HOME=$home MK_WINE_LANES_SPEC=$home/lanes.json
-hold_pid=""
+hold_pid="" owner_pid=""
 finish() {
     [ -z "$hold_pid" ] || kill "$hold_pid" 2>/dev/null
+    [ -z "$owner_pid" ] || kill "$owner_pid" 2>/dev/null
     "$fixture" cleanup >/dev/null 2>&1
     rm -rf "$home"
 }
@@ -88,10 +89,16 @@ none_running() {
     done
 }
 
+# The process that sets the lanes up and, when its input ends, ends without cleaning up.
 "$fixture" spec "$MK_WINE_LANES_SPEC" 2
-if ! "$fixture" setup; then
-    echo "FAIL: two lanes could not be set up; the fixture's log:"
-    tail -20 "$home/fixture.log"
+owner_in=$home/owner.in
+mkfifo "$owner_in"
+# shellcheck disable=SC2016 # expanded by that shell
+bash -c '"$1" setup && echo UP; read -r _' mk-lanes-owner "$fixture" <"$owner_in" >"$home/owner.out" 2>&1 &
+owner_pid=$!
+exec 4>"$owner_in"
+if ! wait_until "$limit" grep -q '^UP' "$home/owner.out"; then
+    echo "FAIL: two lanes could not be set up: $(cat "$home/owner.out")"
     exit 1
 fi
 
@@ -112,20 +119,20 @@ all='LOOK mutex=1 dropmutex=1 window=1 sakura=1 trace=1 dbwin=1 dbwinmutex=1'
 none='LOOK mutex=0 dropmutex=0 window=0 sakura=0 trace=0 dbwin=0 dbwinmutex=0'
 fifo=$home/hold.in
 mkfifo "$fifo"
-in_lane 0 96 "$probe" hold <"$fifo" >"$home/hold.out" 2>&1 &
+in_lane 0 96 "$probe" hold <"$fifo" >"$home/hold.out" 2>&1 4>&- &
 hold_pid=$!
 exec 3>"$fifo"
 if wait_until "$limit" grep -q '^HOLDING' "$home/hold.out"; then
     look() {
         local got
-        # Not the probe's input: a server this starts would keep it open.
-        got=$(in_lane "$1" "$2" "$probe" look 2>&1 3>&- | tr -d '\r')
+        # Neither this probe's input nor the owner's: a server this starts would keep them open.
+        got=$(in_lane "$1" "$2" "$probe" look 2>&1 3>&- 4>&- | tr -d '\r')
         [ "$got" = "$3" ] || fail "lane $1 at $2 DPI, with lane 0 at 96 DPI holding every name: '$got', expected '$3'"
     }
     look 0 96 "$all"
     look 1 96 "$none"
+    # The lane's other prefix, brought up for it as wine-run brings it up for a test.
     look 0 144 "$none"
-    look 1 144 "$none"
 else
     fail "the probe in lane 0 did not hold its names within $limit s: $(cat "$home/hold.out")"
 fi
@@ -134,37 +141,24 @@ hold_ended() { ! running "$hold_pid"; }
 wait_until "$limit" hold_ended || fail "the probe did not end with its input"
 hold_pid=""
 
-# Four prefixes, four servers (the probes in them brought up those at 144 DPI, as wine-run does
-# for a test).
+# A server per prefix.
 servers=()
-for lane in 0 1; do
-    for dpi in 96 144; do
-        server=$(server_of "$home/lane$lane/prefix-$dpi")
-        [ "$(wc -w <<<"$server")" -eq 1 ] || fail "lane $lane's prefix at $dpi DPI has not one wineserver: '$server'"
-        servers+=("$server")
-    done
+for prefix in lane0/prefix-96 lane0/prefix-144 lane1/prefix-96; do
+    server=$(server_of "$home/$prefix")
+    [ "$(wc -w <<<"$server")" -eq 1 ] || fail "$prefix has not one wineserver: '$server'"
+    servers+=("$server")
 done
-[ "$(printf '%s\n' "${servers[@]}" | sort -u | wc -l)" -eq 4 ] ||
-    fail "the lanes' four prefixes share a wineserver: ${servers[*]}"
+[ "$(printf '%s\n' "${servers[@]}" | sort -u | wc -l)" -eq 3 ] ||
+    fail "three prefixes of the lanes share a wineserver: ${servers[*]}"
 
-"$fixture" cleanup
-wait_until "$limit" none_running "${servers[@]}" "${xservers[@]}" ||
-    fail "after cleanup still running: the servers ${servers[*]}, the X servers ${xservers[*]}"
-
-# A lane whose ctest ends without cleaning up: here a shell that sets it up, names what runs
-# in it, and ends.
-"$fixture" spec "$MK_WINE_LANES_SPEC" 1
-export -f server_of
-# shellcheck disable=SC2016 # expanded by that shell
-left=$(bash -c '"$1" setup >/dev/null && cat "$2/lane0/xvfb.pid" && server_of "$2/lane0/prefix-96"' \
-    mk-short-lived "$fixture" "$home" | tr '\n' ' ')
-if [ "$(wc -w <<<"$left")" -eq 2 ]; then
-    # shellcheck disable=SC2086 # one pid a word
-    wait_until "$limit" none_running $left ||
-        fail "the lane outlived the process that set it up: still running of $left"
-else
-    fail "one lane could not be set up (running: '$left'); the fixture's log: $(tail -5 "$home/fixture.log")"
-fi
+# The owner ends; the lanes end with it.
+watcher=$(cat "$home/watch.pid" 2>/dev/null)
+exec 4>&-
+owner_ended() { ! running "$owner_pid"; }
+wait_until "$limit" owner_ended || fail "the process that set the lanes up did not end"
+owner_pid=""
+wait_until "$limit" none_running "${servers[@]}" "${xservers[@]}" "$watcher" ||
+    fail "the lanes outlived the process that set them up: still running of ${servers[*]} (servers) ${xservers[*]} (X servers) $watcher (watcher)"
 
 if [ $failures -eq 0 ]; then
     echo "lanes: all checks passed"
