@@ -60,3 +60,8 @@ add_test(NAME release.reproducible
         -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE} -DMK_BUILD_TESTS=OFF)
 set_tests_properties(release.reproducible PROPERTIES TIMEOUT 900)
 
+
+# Each of these builds the package in this tree first: one at a time, since two builds at once in
+# one tree overwrite each other's files (the Wine tests beside them only read the build's).
+set_tests_properties(package.layout package.install_guide release.reproducible PROPERTIES
+    RESOURCE_LOCK package)

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# The test rig's own checks: ./dev refuses a path switch it cannot honour before it installs
-# anything, guest.sh refuses bad use, and a container entered in the cached Debian root keeps
-# what it promises (the share at its own path, the exit status, nothing left running, nothing
-# written to the cache or the host's /tmp, a 32-bit Wine that runs). The container's cases need
-# root and a cached root on a host that runs 32-bit code; elsewhere they are skipped, saying so.
+# The test rig's own checks: ./dev refuses a path switch or a number of lanes it cannot honour
+# before it installs anything, and takes the number of lanes it is given; guest.sh refuses bad
+# use; and a container entered in the cached Debian root keeps what it promises (the share at
+# its own path, the exit status, nothing left running, nothing written to the cache or the
+# host's /tmp, a 32-bit Wine that runs). The container's cases need root and a cached root on a
+# host that runs 32-bit code; elsewhere they are skipped, saying so.
 #   rig_test.sh <repository>
 set -uo pipefail
 repo=$(cd "${1:?usage: rig_test.sh <repository>}" && pwd)
@@ -34,6 +35,23 @@ expect_refusal 1 "MK_HOST_IA32=0 takes the guest, but MK_32BIT=root" \
 expect_refusal 1 "MK_HOST_IA32=1 refuses the guest, but MK_32BIT=guest" \
     env MK_HOST_IA32=1 MK_32BIT=guest "$repo/dev" setup
 expect_refusal 1 "stress takes a number of runs, not 'x'" "$repo/dev" stress x
+for lanes in x 0 -1 2.5 65; do
+    expect_refusal 1 "MK_LANES is '$lanes'" env MK_LANES="$lanes" "$repo/dev" setup
+done
+
+# The number of lanes: MK_LANES for both builds on every path; unset, two per processor (up to
+# 16), and 4 for the 32-bit build in the emulated guest.
+# expect_lanes <32-bit build's> <64-bit build's> <environment>...
+expect_lanes() {
+    local want="windows $1 windows64 $2" got
+    shift 2
+    got=$(env -u MK_HOST_IA32 "$@" "$repo/dev" lanes 2>&1 | tr '\n' ' ')
+    [ "$got" = "$want " ] || fail "$* ./dev lanes said '$got', expected '$want'"
+}
+expect_lanes 3 3 MK_LANES=3
+expect_lanes 1 1 MK_LANES=1 MK_32BIT=guest
+native=$((2 * $(nproc)))
+expect_lanes 4 $((native > 16 ? 16 : native)) -u MK_LANES MK_32BIT=guest
 
 # guest.sh: bad use is refused before anything is made or entered.
 expect_refusal 2 "enter needs --share DIR" "$guest" enter -- true
