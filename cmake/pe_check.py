@@ -517,7 +517,15 @@ def check_rules(pe, machine, options):
         return mutate
 
     code = next(s for s in pe.sections if s['flags'] & SCN_EXECUTE)
-    writable = next(s for s in pe.sections if s['flags'] & SCN_WRITE and s['raw_size'])
+    # A writable section made shared: one with data where there is one (newer linkers leave a
+    # library whose data is all zero with only .bss); else any section that is not code, made
+    # writable too.
+    writable = (next((s for s in pe.sections if s['flags'] & SCN_WRITE and s['raw_size']), None) or
+                next((s for s in pe.sections if s['flags'] & SCN_WRITE), None))
+    shared_mask = SCN_SHARED
+    if writable is None:
+        writable = next(s for s in pe.sections if not s['flags'] & SCN_EXECUTE)
+        shared_mask = SCN_WRITE | SCN_SHARED
     import_section = pe.section_of(pe.dir(DIR_IMPORT)[0])
     other = 'amd64' if machine == 'i386' else 'i386'
     variant('no DYNAMIC_BASE', 'DYNAMIC_BASE', flip_dll_characteristics(DYNAMIC_BASE, False))
@@ -529,7 +537,7 @@ def check_rules(pe, machine, options):
                                           pe.characteristics | IMAGE_FILE_RELOCS_STRIPPED))
     variant('writable code', 'writable and executable', set_section_flags(code, SCN_WRITE))
     variant(f'shared {writable["name"]}', 'writable and shared',
-            set_section_flags(writable, SCN_SHARED))
+            set_section_flags(writable, shared_mask))
     variant(f'executable {import_section["name"]} with the import table',
             'import table lies in the executable section',
             set_section_flags(import_section, SCN_EXECUTE))
