@@ -11,7 +11,7 @@
 # window title, the mutexes, "Sakura", the trace event, the debug-output objects) cannot meet
 # across lanes. The fixture test `wine.setup` makes the prefixes once per build and starts the
 # lanes; `wine.cleanup` stops them. CTest hands each Wine test one lane: the resource `lane` of
-# the resource spec <build>/wine-lanes.json (the test presets name it), which has one entry per
+# the resource file <build>/wine-lanes.json (the test presets name it), which has one entry per
 # lane; cmake/wine-run runs the test there. With one lane the Wine tests run one at a time.
 # The prefixes are of the build's own kind (MK_WINE_ARCH): 32-bit for the 32-bit build, 64-bit
 # for the 64-bit one, each run by its own Wine loader (cmake/wine-env).
@@ -80,7 +80,7 @@ if(CMAKE_CROSSCOMPILING)
     mk_wine_test_limit(wine.setup 600)
     mk_wine_test_limit(wine.cleanup 120)
 
-    # The lanes of a ctest run without ./dev (which writes the spec before each run, with
+    # The lanes of a ctest run without ./dev (which writes the file before each run, with
     # MK_LANES or its own choice for the path): MK_LANES, else two per processor.
     execute_process(COMMAND ${CMAKE_SOURCE_DIR}/cmake/wine-fixture lanes
         OUTPUT_VARIABLE lanes OUTPUT_STRIP_TRAILING_WHITESPACE
@@ -88,7 +88,7 @@ if(CMAKE_CROSSCOMPILING)
     if(NOT lanes_rc EQUAL 0)
         message(FATAL_ERROR "${lanes_error}")
     endif()
-    execute_process(COMMAND ${CMAKE_SOURCE_DIR}/cmake/wine-fixture spec ${MK_WINE_LANES_SPEC}
+    execute_process(COMMAND ${CMAKE_SOURCE_DIR}/cmake/wine-fixture resources ${MK_WINE_LANES_SPEC}
         ${lanes} COMMAND_ERROR_IS_FATAL ANY)
 endif()
 

@@ -90,7 +90,7 @@ none_running() {
 }
 
 # The process that sets the lanes up and, when its input ends, ends without cleaning up.
-"$fixture" spec "$MK_WINE_LANES_SPEC" 2
+"$fixture" resources "$MK_WINE_LANES_SPEC" 2
 owner_in=$home/owner.in
 mkfifo "$owner_in"
 # shellcheck disable=SC2016 # expanded by that shell
